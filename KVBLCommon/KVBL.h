@@ -1,0 +1,308 @@
+// The programming interface of the bootloader-protocol libraries.
+//
+// Every protocol library (libKVBLLIB, libKVI2CBLLIB, libKVSPIBLLIB,
+// libKVCANBLLIB) exports these functions with C linkage. A port is named by
+// an opaque HANDLE that holds its number (0..1024); every function returns a
+// one-byte result code (SUCCESS = 0). Buffers are always the caller's.
+#ifndef KVBL_H
+#define KVBL_H
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(KVBL_BUILDING_LIBRARY)
+#define KVBL_API __attribute__((visibility("default")))
+#else
+#define KVBL_API
+#endif
+
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef unsigned long DWORD;  // protocol values use 32 bits of it
+typedef int BOOL;
+typedef void* HANDLE;
+typedef BYTE* LPBYTE;
+typedef WORD* LPWORD;
+typedef DWORD* LPDWORD;
+typedef HANDLE* PHANDLE;
+
+// ---- result codes --------------------------------------------------------
+constexpr BYTE ERROR_OFFSET = 0x00;
+constexpr BYTE COM_ERROR_OFFSET = 0x00;
+constexpr BYTE SYS_MEM_ERROR_OFFSET = 0x10;
+constexpr BYTE PROGRAM_ERROR_OFFSET = 0x20;
+constexpr BYTE SLIBENABLE_ERROR_OFFSET = 0x30;
+constexpr BYTE SLIBDISABLE_ERROR_OFFSET = 0x40;
+
+constexpr BYTE SUCCESS = 0x00;
+constexpr BYTE NO_CON_AVAILABLE = 0x01;
+constexpr BYTE COM_ALREADY_OPENED = 0x02;
+constexpr BYTE CANT_OPEN_COM = 0x03;
+constexpr BYTE SEND_FAIL = 0x04;
+constexpr BYTE READ_FAIL = 0x05;
+constexpr BYTE I2C_UNRECOGNIZED_CMD = 0x06;
+constexpr BYTE I2C_INVALID_DATA_PARAM = 0x07;
+constexpr BYTE I2C_DEVICE_BUSY = 0x08;
+constexpr BYTE I2C_CMD_EXEC_ERROR = 0x09;
+constexpr BYTE SPI_UNRECOGNIZED_CMD = 0x06;
+constexpr BYTE SPI_INVALID_DATA_PARAM = 0x07;
+constexpr BYTE SPI_DEVICE_BUSY = 0x08;
+constexpr BYTE SPI_CMD_EXEC_ERROR = 0x09;
+constexpr BYTE CAN_UNRECOGNIZED_CMD = 0x0A;
+constexpr BYTE CAN_INVALID_DATA_PARAM = 0x0B;
+constexpr BYTE CAN_DEVICE_BUSY = 0x0C;
+constexpr BYTE CAN_CMD_EXEC_ERROR = 0x0D;
+constexpr BYTE CANT_INIT_BL = 0x11;
+constexpr BYTE UNREOGNIZED_DEVICE = 0x12;
+constexpr BYTE CMD_NOT_ALLOWED = 0x13;
+constexpr BYTE CMD_FAIL = 0x14;
+constexpr BYTE INPUT_PARAMS_ERROR = 0x21;
+constexpr BYTE INPUT_PARAMS_MEMORY_ALLOCATION_ERROR = 0x22;
+constexpr BYTE SLIB_HASBEEN_ENABLE_ERROR = 0x31;
+constexpr BYTE SLIB_STARTSECTOR_ERROR = 0x32;
+constexpr BYTE SLIB_STARTDATASECTOR_ERROR = 0x33;
+constexpr BYTE SLIB_ENDSECTOR_ERROR = 0x34;
+constexpr BYTE SLIB_PASSWORD_ERROR = 0x35;
+constexpr BYTE SLIB_DISABLE_PASSWORD_ERROR = 0x41;
+constexpr BYTE CHUNK_FAIL = 0xFF;  // a chunk of a multi-frame write failed / empty write
+
+// ---- bootloader command codes --------------------------------------------
+// (the same names are the flag fields of the records below)
+constexpr BYTE INIT_CON = 0x7F;
+constexpr BYTE GET_CMD = 0x00;
+constexpr BYTE GET_VER_ROPS_CMD = 0x01;
+constexpr BYTE GET_ID_CMD = 0x02;
+constexpr BYTE SET_SPEED_CMD = 0x03;
+constexpr BYTE READ_CMD = 0x11;
+constexpr BYTE GO_CMD = 0x21;
+constexpr BYTE WRITE_CMD = 0x31;
+constexpr BYTE ERASE_CMD = 0x43;
+constexpr BYTE ERASE_EXT_CMD = 0x44;
+constexpr BYTE ERASEPROGRAM_PROTECT_CMD = 0x63;
+constexpr BYTE ERASEPROGRAM_TEMP_UNPROTECT_CMD = 0x71;
+constexpr BYTE ERASEPROGRAM_PERM_UNPROTECT_CMD = 0x73;
+constexpr BYTE ACCESS_PROTECT_CMD = 0x82;
+constexpr BYTE ACCESS_TEMP_UNPROTECT_CMD = 0x91;
+constexpr BYTE ACCESS_PERM_UNPROTECT_CMD = 0x92;
+constexpr BYTE FIRMWARE_CRC_CMD = 0xAC;
+constexpr BYTE ENABLE_BANK3_CMD = 0xB3;
+constexpr BYTE KV32_ISP_CMD = 0xFA;
+constexpr BYTE ENABLE_SLIB_CMD = 0xD0;
+constexpr BYTE DISABLE_SLIB_CMD = 0xD1;
+constexpr BYTE GET_SLIB_STATUS_CMD = 0xD2;
+constexpr BYTE REMAP_ENABLE_CMD = 0xD3;
+constexpr BYTE RESET_MCU_CMD = 0xD4;
+constexpr BYTE ACCESS_LEVEL_PROTECT_CMD = 0xD6;
+
+// Special sector counts of KVBL_ERASE (passed to the bootloader unchanged).
+constexpr WORD KVBL_ERASE_CODE_FFFF = 0xFFFF;
+constexpr WORD KVBL_ERASE_CODE_BLOCK = 0xFFFB;  // 64 KB block at an address
+
+// Interface types of TARGET_SetComIntType.
+constexpr BYTE KVBL_INTERFACE_USART = 0;
+constexpr BYTE KVBL_INTERFACE_DFU = 1;
+constexpr BYTE KVBL_INTERFACE_I2C = 2;
+constexpr BYTE KVBL_INTERFACE_CAN = 3;
+constexpr BYTE KVBL_INTERFACE_SPI = 4;
+
+constexpr int KVBL_MAX_PORTS = 1025;     // port numbers 0..1024
+constexpr DWORD KVBL_MAX_PACKET = 252;   // largest packet after SetPaketSize
+constexpr int KVBL_DFU_INFO_LENGTH = 99; // characters per DFU device text
+
+typedef enum { UNDEFINED = 0, ST75 = 117, ST79 = 121 } ACKS;
+
+// One per open port, owned by the library.
+typedef struct {
+  BYTE Version;
+  BYTE CmdCount;
+  BYTE PIDLen;
+  LPBYTE PID;
+  BYTE ROPE;
+  BYTE ROPD;
+  BOOL GET_CMD;
+  BOOL GET_VER_ROPS_CMD;
+  BOOL GET_ID_CMD;
+  BOOL SET_SPEED_CMD;
+  BOOL READ_CMD;
+  BOOL GO_CMD;
+  BOOL WRITE_CMD;
+  BOOL ERASE_CMD;
+  BOOL ERASE_EXT_CMD;
+  BOOL ERASEPROGRAM_PROTECT_CMD;
+  BOOL ERASEPROGRAM_TEMP_UNPROTECT_CMD;
+  BOOL ERASEPROGRAM_PERM_UNPROTECT_CMD;
+  BOOL ACCESS_PERM_PROTECT_CMD;
+  BOOL ACCESS_TEMP_UNPROTECT_CMD;
+  BOOL ACCESS_PERM_UNPROTECT_CMD;
+  BOOL FIRMWARE_CRC_CMD;
+  BOOL ENABLE_BANK3_CMD;
+  BOOL KV32_ISP_CMD;
+  BOOL ENABLE_SLIB_CMD;
+  BOOL DISABLE_SLIB_CMD;
+  BOOL GET_SLIB_STATUS_CMD;
+  BOOL REMAP_ENABLE_CMD;
+  BOOL RESET_MCU_CMD;
+  BOOL ACCESS_LEVEL_PROTECT_CMD;
+} TARGET_DESCRIPTOR, *LPTARGET_DESCRIPTOR;
+
+// The caller's copy of the command flags (filled by KVBL_GET).
+typedef struct {
+  BOOL GET_CMD;
+  BOOL GET_VER_ROPS_CMD;
+  BOOL GET_ID_CMD;
+  BOOL SET_SPEED_CMD;
+  BOOL READ_CMD;
+  BOOL GO_CMD;
+  BOOL WRITE_CMD;
+  BOOL ERASE_CMD;
+  BOOL ERASE_EXT_CMD;
+  BOOL ERASEPROGRAM_PROTECT_CMD;
+  BOOL ERASEPROGRAM_TEMP_UNPROTECT_CMD;
+  BOOL ERASEPROGRAM_PERM_UNPROTECT_CMD;
+  BOOL ACCESS_PROTECT_CMD;
+  BOOL ACCESS_TEMP_UNPROTECT_CMD;
+  BOOL ACCESS_PERM_UNPROTECT_CMD;
+  BOOL FIRMWARE_CRC_CMD;
+  BOOL ENABLE_BANK3_CMD;
+  BOOL KV32_ISP_CMD;
+  BOOL ENABLE_SLIB_CMD;
+  BOOL DISABLE_SLIB_CMD;
+  BOOL GET_SLIB_STATUS_CMD;
+  BOOL REMAP_ENABLE_CMD;
+  BOOL RESET_MCU_CMD;
+  BOOL ACCESS_LEVEL_PROTECT_CMD;
+} Commands, *LPCommands;
+
+// One command in flight.
+typedef struct {
+  BYTE _cmd;
+  DWORD _address;
+  WORD _length;
+  BYTE _nbSectors;
+  LPTARGET_DESCRIPTOR _target;
+  LPBYTE _data;
+  WORD _wbSectors;
+  BYTE _flashtype;
+  DWORD _flashsize;
+  DWORD _flashDA;
+  DWORD _SlibPassword;
+  WORD _SlibStartSector;
+  WORD _SlibStartDataSector;
+  WORD _SlibEndSector;
+  BYTE _RemapFlag;
+} KVBL_Request, *LPKVBL_Request;
+
+extern "C" {
+
+// ---- exported data -------------------------------------------------------
+KVBL_API extern const BYTE ACK;   // 0x79
+KVBL_API extern const BYTE NACK;  // 0x1F
+KVBL_API extern DWORD Progress;
+KVBL_API extern DWORD ActivityTime;
+KVBL_API extern const DWORD ADDR_F1_OPB;
+KVBL_API extern const DWORD ADDR_F2_OPB;
+KVBL_API extern const DWORD ADDR_L1_OPB;
+KVBL_API extern const DWORD ADDR_USER_OPB;
+KVBL_API extern const DWORD ADDR_DATA_OPB;
+KVBL_API extern const DWORD ADDR_FAP_OPB;
+KVBL_API extern const DWORD ADDR_EPP0_OPB;
+KVBL_API extern const DWORD ADDR_EPP2_OPB;
+KVBL_API extern BYTE Target;
+KVBL_API extern BYTE McuTarget;
+KVBL_API extern DWORD SECTOR_NUM;
+
+// ---- port and settings ---------------------------------------------------
+KVBL_API BYTE SetCOMSettings(PHANDLE phCOM, int numPort, char* portName, long speedInBaud,
+                             int nbBit, int parity, float nbStopBit);
+KVBL_API BYTE Interface_Open(HANDLE hCOM);
+KVBL_API BYTE Interface_Close(HANDLE hCOM);
+KVBL_API BOOL Interface_is_Open(HANDLE hCOM);
+KVBL_API BYTE SetTimeOut(HANDLE hCOM, DWORD vms);
+KVBL_API BYTE SetPaketSize(HANDLE hCOM, BYTE size);
+KVBL_API BYTE GetPaketSize(HANDLE hCOM, LPBYTE size);
+KVBL_API BYTE TARGET_SetComIntType(BYTE com_int_type);
+KVBL_API ACKS GetAckValue();
+KVBL_API BYTE KVBL_SetRts(HANDLE hCOM, bool Val);
+KVBL_API BYTE KVBL_SetDtr(HANDLE hCOM, bool Val);
+KVBL_API BYTE KVBL_setTxd(HANDLE hCOM, bool val);
+KVBL_API BYTE KVBL_getCts(HANDLE hCOM, bool* pval);
+KVBL_API BYTE KVBL_getDtr(HANDLE hCOM, bool* pval);
+KVBL_API BYTE KVBL_getRi(HANDLE hCOM, bool* pval);
+KVBL_API BYTE KVBL_getCd(HANDLE hCOM, bool* pval);
+KVBL_API BYTE KVBL_SetEcho(HANDLE hCOM, int val);
+KVBL_API BYTE KVBL_SetFlowControl(HANDLE hCOM, bool val);
+
+// ---- bridge start and identification -------------------------------------
+KVBL_API BYTE KVBL_Init_BL(HANDLE hCOM, WORD addr, DWORD rate, BYTE dutyCycle);
+KVBL_API BYTE KVBL_SetSpeed(HANDLE hCOM, DWORD speed);
+KVBL_API BYTE KVBL_GET(HANDLE hCOM, LPBYTE Version, LPCommands pCmds);
+KVBL_API BYTE KVBL_GET_VER_ROPS(HANDLE hCOM, LPBYTE Version, LPBYTE ROPEnabled,
+                                LPBYTE ROPDisabled);
+KVBL_API BYTE KVBL_GET_ID(HANDLE hCOM, LPBYTE size, LPBYTE pID);
+KVBL_API BYTE Send_RQ(HANDLE hCOM, LPKVBL_Request pRQ);
+
+// ---- memory --------------------------------------------------------------
+KVBL_API BYTE KVBL_READ(HANDLE hCOM, DWORD Address, BYTE Size, LPBYTE pData);
+KVBL_API BYTE KVBL_WRITE(HANDLE hCOM, DWORD address, BYTE size, LPBYTE pData);
+KVBL_API BYTE KVBL_GO(HANDLE hCOM, DWORD Address);
+KVBL_API BYTE KVBL_UPLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length);
+KVBL_API BYTE KVBL_VERIFY(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length,
+                          BOOL bTruncateLeadFFForDnLoad);
+KVBL_API BYTE KVBL_DNLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length,
+                          BOOL bTruncateLeadFFForDnLoad);
+KVBL_API BYTE KVBL_ERASE(HANDLE hCOM, WORD NbSectors, LPBYTE pSectors, DWORD sectorSize);
+KVBL_API BYTE KVBL_BLOCK_ERASE(HANDLE hCOM, WORD cmdNum, DWORD Address);
+
+// ---- protection and features ---------------------------------------------
+// Flag: 1 over USB DFU for series 13 and 14, else 0; the bridge and USART
+// transports ignore it.
+KVBL_API BYTE KVBL_ERASEPROGRAM_PROTECT(HANDLE hCOM, BYTE NbSectors, LPBYTE pSectors,
+                                        BYTE Flag);
+KVBL_API BYTE KVBL_ERASEPROGRAM_TEMP_UNPROTECT(HANDLE hCOM);
+KVBL_API BYTE KVBL_ERASEPROGRAM_PERM_UNPROTECT(HANDLE hCOM);
+KVBL_API BYTE KVBL_ACCESS_PROTECT(HANDLE hCOM);
+KVBL_API BYTE KVBL_ACCESS_TEMP_UNPROTECT(HANDLE hCOM);
+KVBL_API BYTE KVBL_ACCESS_PERM_UNPROTECT(HANDLE hCOM);
+KVBL_API BYTE KVBL_ACCESS_PROTECT_LEVEL(HANDLE hCOM, BYTE Level);
+KVBL_API BYTE KVBL_GetFirmwareCRC(HANDLE hCOM, DWORD Address, WORD SectorNum, LPBYTE pData);
+KVBL_API BYTE KVBL_EnableBank3(HANDLE hCOM, BYTE FlashType, DWORD FlashSize, DWORD FlashDA);
+KVBL_API BYTE KVBL_KV32ISP_TOOL(HANDLE hCOM);
+KVBL_API BYTE KVBL_EnableSlib(HANDLE hCOM, DWORD Password, WORD StartSector,
+                              WORD StartDataSector, WORD EndSector);
+KVBL_API BYTE KVBL_DisableSlib(HANDLE hCOM, DWORD Password);
+KVBL_API BYTE KVBL_GetSlibStatus(HANDLE hCOM, LPDWORD SlibStatus, LPDWORD SectorStatus,
+                                 LPDWORD PasswordStatus);
+KVBL_API BYTE KVBL_GetSlibStatus_Ex(HANDLE hCOM, LPDWORD SlibStatus, LPDWORD SectorStatus1,
+                                    LPDWORD SectorStatus2, LPDWORD PasswordStatus);
+KVBL_API BYTE KVBL_SPIMREMAP(HANDLE hCOM, BYTE Flag);
+KVBL_API BYTE KVBL_ResetMCU(HANDLE hCOM);
+
+// ---- progress ------------------------------------------------------------
+KVBL_API BYTE SetActivityTime(DWORD time);
+KVBL_API BYTE GetActivityTime(LPDWORD time);
+KVBL_API BYTE GetProgress(LPBYTE progress);
+
+// ---- option bytes and chip memory ----------------------------------------
+KVBL_API BYTE TARGET_GetFlashSize(HANDLE hCOM, DWORD Addr, LPWORD val);
+KVBL_API BYTE TARGET_GetMemoryAddress(HANDLE hCOM, DWORD Addr, LPBYTE val);
+KVBL_API BYTE TARGET_GetFAPUserSystemData(HANDLE hCOM, LPBYTE FAP);
+KVBL_API BYTE TARGET_GetEPPUserSystemData(HANDLE hCOM, LPBYTE EPP0, LPBYTE EPP1, LPBYTE EPP2,
+                                          LPBYTE EPP3);
+KVBL_API BYTE TARGET_GetUserUserSystemData(HANDLE hCOM, LPBYTE User);
+KVBL_API BYTE TARGET_GetDataUserSystemData(HANDLE hCOM, LPBYTE Data0, LPBYTE Data1);
+KVBL_API BYTE TARGET_SetUserSystemData(HANDLE hCOM, DWORD Addr, LPBYTE UserSystemData,
+                                       DWORD Length);
+KVBL_API BYTE TARGET_GetUserSystemData(HANDLE hCOM, DWORD Addr, BYTE* UserSystemData,
+                                       DWORD Length);
+
+// ---- USB DFU devices -----------------------------------------------------
+// *pCount: capacity on entry (entries of DeviceInfo; VID/PID tables hold at
+// least 255 entries), number of DFU devices found on return. Each DeviceInfo
+// entry receives a zero-terminated text of at most KVBL_DFU_INFO_LENGTH - 1
+// characters.
+KVBL_API BYTE KVBL_GetKVDeviceList(LPBYTE pCount, LPWORD pVendorIds, LPWORD pProductIds,
+                                   char (*DeviceInfo)[KVBL_DFU_INFO_LENGTH]);
+
+}  // extern "C"
+
+#endif  // KVBL_H
