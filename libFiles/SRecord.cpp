@@ -15,6 +15,7 @@ unsigned int SRecord::read(const std::string& text, std::vector<Chunk>& elements
   ChunkCollector collector;
   uint64_t dataRecords = 0;
   bool ended = false;
+  bool counted = false;  // the last record so far is a matching count record
   unsigned int result = FILES_NOERROR;
   std::vector<uint8_t> rec;
   forEachLine(text, [&](const char* p, size_t n) {
@@ -48,12 +49,14 @@ unsigned int SRecord::read(const std::string& text, std::vector<Chunk>& elements
       case 2:
       case 3:
         ++dataRecords;
+        counted = false;
         result = collector.add(address, data, len);
         break;
       case 5:
       case 6:
         // The count names the data records so far (modulo its width).
         if (len != 0 || address != (dataRecords & (type == 5 ? 0xFFFF : 0xFFFFFF))) result = FILES_BADFORMAT;
+        counted = true;
         break;
       default:  // 7, 8, 9
         if (len != 0) result = FILES_BADFORMAT;
@@ -61,7 +64,9 @@ unsigned int SRecord::read(const std::string& text, std::vector<Chunk>& elements
     }
     return result == FILES_NOERROR;
   });
-  if (result == FILES_NOERROR && !ended) result = FILES_BADFORMAT;  // cut short
+  // A file must end in an end record or, as some tools write them, in a
+  // record count that matches; anything else was cut short.
+  if (result == FILES_NOERROR && !ended && !counted) result = FILES_BADFORMAT;
   if (result != FILES_NOERROR) return result;
   return collector.finish(elements);
 }

@@ -1,0 +1,182 @@
+// Files that are broken in every way we could think of: refused whole, no
+// partial image, no crash, bounded memory.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "ImageHelpers.h"
+#include "TempMapDir.h"
+
+using namespace libfiles;
+
+namespace {
+
+std::string Hex2(unsigned v) {
+  char b[3];
+  std::snprintf(b, sizeof b, "%02X", v & 0xFF);
+  return b;
+}
+
+// One Intel HEX record with a correct checksum.
+std::string HexRec(unsigned type, unsigned offset, const std::vector<uint8_t>& data) {
+  unsigned sum = unsigned(data.size()) + (offset >> 8) + (offset & 0xFF) + type;
+  std::string s = ":" + Hex2(unsigned(data.size())) + Hex2(offset >> 8) + Hex2(offset) + Hex2(type);
+  for (uint8_t b : data) s += Hex2(b), sum += b;
+  return s + Hex2(0x100 - (sum & 0xFF)) + "\n";
+}
+
+// One S-record with a correct checksum; addressBytes from the type.
+std::string SRec(int type, unsigned address, const std::vector<uint8_t>& data) {
+  const int ab = type == 2 || type == 6 || type == 8 ? 3 : type == 3 || type == 7 ? 4 : 2;
+  unsigned count = unsigned(ab + data.size() + 1), sum = count;
+  std::string s = "S" + std::to_string(type) + Hex2(count);
+  for (int i = ab - 1; i >= 0; --i) s += Hex2(address >> (8 * i)), sum += (address >> (8 * i)) & 0xFF;
+  for (uint8_t b : data) s += Hex2(b), sum += b;
+  return s + Hex2(~sum) + "\n";
+}
+
+const std::string kEnd = ":00000001FF\n";
+const std::string kExt = HexRec(4, 0, {0x08, 0x00});
+
+struct Bad {
+  const char* what;
+  std::string text;
+};
+
+TEST(MalformedHex, EveryDefectIsRefusedWithoutAnImage) {
+  TempMapDir dir;
+  const std::string good = kExt + HexRec(0, 0, {1, 2, 3, 4});
+  std::string badSum = good + kEnd;
+  badSum[badSum.size() - 14] ^= 1;  // one bit of the last data record's checksum
+  const Bad cases[] = {
+      {"empty file", ""},
+      {"no end record (cut short)", good},
+      {"cut inside a record", good + ":0400000001"},
+      {"bad checksum", kExt + ":0400000001020304F1\n" + kEnd},
+      {"checksum bit flip", badSum},
+      {"non-hex character", kExt + ":04000000010G0304F2\n" + kEnd},
+      {"longer than its length byte", kExt + ":0300000001020304F3\n" + kEnd},
+      {"shorter than its length byte", kExt + ":05000000010203040F\n" + kEnd},
+      {"odd number of digits", kExt + ":0400000001020304F20\n" + kEnd},
+      {"no colon", "0400000001020304F2\n" + kEnd},
+      {"only a colon", ":\n" + kEnd},
+      {"unknown record type", HexRec(6, 0, {}) + kEnd},
+      {"extended address of wrong length", HexRec(4, 0, {8}) + kEnd},
+      {"segment address of wrong length", HexRec(2, 0, {8, 0, 0}) + kEnd},
+      {"start address of wrong length", HexRec(5, 0, {8, 0}) + kEnd},
+      {"end record with data", HexRec(1, 0, {0}) },
+      {"overlap with other values", kExt + HexRec(0, 0, {1, 2, 3, 4}) + HexRec(0, 2, {3, 9}) + kEnd},
+      {"wraps past 4 GB", HexRec(4, 0, {0xFF, 0xFF}) + HexRec(0, 0xFFF8, std::vector<uint8_t>(16, 1)) + kEnd},
+      {"garbage", std::string("\x7f" "ELF\x01\x01\x01\0\0\0", 10)},
+  };
+  for (const Bad& c : cases) {
+    SCOPED_TRACE(c.what);
+    dir.write("bad.hex", c.text);
+    FILES_HIMAGE image = reinterpret_cast<FILES_HIMAGE>(&dir);  // must be cleared
+    EXPECT_EQ(FILES_ImageFromFile(dir.file("bad.hex").c_str(), &image, 1), FILES_BADFORMAT);
+    EXPECT_EQ(image, nullptr);
+  }
+}
+
+TEST(MalformedHex, TolerableVariationsAreRead) {
+  TempMapDir dir;
+  const struct {
+    const char* what;
+    std::string text;
+    std::vector<Elem> elems;
+  } cases[] = {
+      {"lower case and CRLF", ":020000040800f2\r\n:0400000001020304f2\r\n:00000001ff\r\n",
+       {{0x08000000, {1, 2, 3, 4}}}},
+      {"overlap with equal values", kExt + HexRec(0, 0, {1, 2, 3}) + HexRec(0, 1, {2, 3, 4}) + kEnd,
+       {{0x08000000, {1, 2, 3, 4}}}},
+      {"records out of order", kExt + HexRec(0, 4, {5}) + HexRec(0, 0, {1, 2, 3, 4}) + kEnd,
+       {{0x08000000, {1, 2, 3, 4, 5}}}},
+      {"segment addressing and start records",
+       HexRec(2, 0, {0x10, 0x00}) + HexRec(3, 0, {0, 0, 0, 0}) + HexRec(0, 0x10, {7}) + HexRec(5, 0, {8, 0, 0, 0}) + kEnd,
+       {{0x10010, {7}}}},
+      {"text after the end record", kExt + HexRec(0, 0, {1}) + kEnd + "trailing words\n", {{0x08000000, {1}}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    dir.write("ok.hex", c.text);
+    FILES_HIMAGE image = nullptr;
+    ASSERT_EQ(FILES_ImageFromFile(dir.file("ok.hex").c_str(), &image, 1), FILES_NOERROR);
+    EXPECT_EQ(Elements(image), c.elems);
+    FILES_DestroyImage(&image);
+  }
+}
+
+TEST(MalformedSRecord, EveryDefectIsRefusedWithoutAnImage) {
+  TempMapDir dir;
+  const std::string head = SRec(0, 0, {'H'});
+  const std::string data = SRec(3, 0x08000000, {1, 2, 3, 4});
+  const std::string end = SRec(7, 0, {});
+  const Bad cases[] = {
+      {"empty file", ""},
+      {"no end record (cut short)", head + data},
+      {"count record not last (cut short)", head + data + SRec(5, 1, {}) + SRec(3, 0x08000004, {5})},
+      {"bad checksum", head + "S30908000000010203042F\n" + end},
+      {"non-hex character", head + "S3090800000001020Z04DE\n" + end},
+      {"longer than its count", head + "S3080800000001020304DE\n" + end},
+      {"shorter than its count", head + "S30A0800000001020304DE\n" + end},
+      {"count below the address size", "S3030000FC\n" + end},
+      {"S4 does not exist", SRec(4, 0, {1}) + end},
+      {"not an S line", "X30908000000010203045E\n" + end},
+      {"record count wrong", head + data + SRec(5, 2, {}) + end},
+      {"end record with data", head + data + SRec(7, 0, {1})},
+      {"overlap with other values", head + data + SRec(3, 0x08000003, {9}) + end},
+      {"wraps past 4 GB", SRec(3, 0xFFFFFFFE, {1, 2, 3}) + end},
+      {"type letter only", "S\n" + end},
+  };
+  for (const Bad& c : cases) {
+    SCOPED_TRACE(c.what);
+    dir.write("bad.srec", c.text);
+    FILES_HIMAGE image = nullptr;
+    EXPECT_EQ(FILES_ImageFromFile(dir.file("bad.srec").c_str(), &image, 1), FILES_BADFORMAT);
+    EXPECT_EQ(image, nullptr);
+  }
+  // The same records, whole, are fine; a matching count may close a file.
+  for (const std::string& text : {head + data + SRec(5, 1, {}) + end, head + data + SRec(5, 1, {})}) {
+    dir.write("ok.s19", text);
+    FILES_HIMAGE image = nullptr;
+    ASSERT_EQ(FILES_ImageFromFile(dir.file("ok.s19").c_str(), &image, 1), FILES_NOERROR);
+    EXPECT_EQ(Elements(image), (std::vector<Elem>{{0x08000000, {1, 2, 3, 4}}}));
+    FILES_DestroyImage(&image);
+  }
+}
+
+TEST(MalformedPaths, FileLevelFailuresHaveTheirOwnCodes) {
+  TempMapDir dir;
+  dir.write("notes.txt", "hello");
+  ASSERT_EQ(mkdir(dir.file("folder.hex").c_str(), 0755), 0);
+  // Huge files are refused from their size, without reading them.
+  for (const char* name : {"huge.hex", "huge.bin"}) {
+    int fd = open(dir.file(name).c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, off_t(FILES_MAX_FILE_BYTES) + 1), 0);
+    close(fd);
+  }
+  const struct {
+    std::string path;
+    unsigned int code;
+  } cases[] = {
+      {dir.file("missing.hex"), FILES_UNABLETOOPENFILE},
+      {dir.file("folder.hex"), FILES_UNABLETOOPENFILE},
+      {dir.file("notes.txt"), FILES_BADSUFFIX},
+      {dir.file("huge.hex"), FILES_BADFORMAT},
+      {dir.file("huge.bin"), FILES_BADFORMAT},
+  };
+  for (const auto& c : cases) {
+    FILES_HIMAGE image = nullptr;
+    EXPECT_EQ(FILES_ImageFromFile(c.path.c_str(), &image, 1), c.code) << c.path;
+    EXPECT_EQ(image, nullptr);
+  }
+  FILES_HIMAGE image = MakeImage({{0x08000000, {1}}});
+  EXPECT_EQ(FILES_ImageToFile(dir.file("no/such/folder/x.hex").c_str(), image), FILES_UNABLETOOPENTEMPFILE);
+  FILES_DestroyImage(&image);
+}
+
+}  // namespace
