@@ -197,6 +197,7 @@ extern "C" {
 // ---- exported data -------------------------------------------------------
 KVBL_API extern const BYTE ACK;   // 0x79
 KVBL_API extern const BYTE NACK;  // 0x1F
+KVBL_API extern ACKS ACK_VALUE;  // protocol variant, 0x79 (the only one used)
 KVBL_API extern DWORD Progress;
 KVBL_API extern DWORD ActivityTime;
 KVBL_API extern const DWORD ADDR_F1_OPB;

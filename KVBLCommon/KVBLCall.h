@@ -1,0 +1,28 @@
+// The common prologue of the interface functions: port open, flavour bound,
+// then the descriptor flag the command needs (before any pointer check and
+// before any traffic).
+#ifndef KVBLCALL_H
+#define KVBLCALL_H
+
+#include "KVBL.h"
+#include "KVBLFlavour.h"
+
+namespace kvbl {
+
+struct Call {
+  HANDLE h = nullptr;
+  int port = -1;
+  const Flavour* f = nullptr;
+  TARGET_DESCRIPTOR* t = nullptr;
+};
+
+// flag null: no flag check.
+BYTE Begin(HANDLE h, BOOL TARGET_DESCRIPTOR::*flag, Call* c);
+// A request for one command with every other field zero.
+KVBL_Request Request(BYTE cmd);
+// Raw packet write of an even length that the caller has checked.
+BYTE WritePacket(HANDLE h, DWORD address, LPBYTE data, WORD evenLength);
+
+}  // namespace kvbl
+
+#endif  // KVBLCALL_H

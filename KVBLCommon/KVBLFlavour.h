@@ -1,0 +1,93 @@
+// How a transport ("flavour") plugs into the shared command layer.
+//
+// Everything that is the same on every link lives in KVBLCommon once: the
+// per-port tables, the target descriptor, request building, the reference
+// Send_RQ, block transfers, erase grouping, progress, the TARGET_ functions
+// and every bounds check. A flavour supplies only a `kvbl::Flavour` table:
+//
+//   * line functions (required): bridge start (`initBL`), `write` of one host
+//     byte string, `read` of exactly n bytes, and `readBlock`, the variable-
+//     length read of the GET answer. Each returns SUCCESS or a result code;
+//     `read` must never report bytes that did not arrive.
+//   * optional differences from the reference command sequences (leave a
+//     pointer null / a field 0 to get the reference behaviour):
+//       `open`/`close` for links that are not a serial terminal,
+//       `setSpeed`     KVBL_SetSpeed (null: CMD_NOT_ALLOWED),
+//       `sendCommand`  the command frame (reference: [cmd][NOT cmd]),
+//       `ack`          every "ACK?" of Send_RQ, returning the code Send_RQ
+//                      returns for it (reference: read 1 byte and compare),
+//       `pause`        waits at the named points (reference: 2 s before the
+//                      first ACK of 0x82/0x91/0x92),
+//       `getCountIsBlock0` CmdCount = block[0] (reference: block[0] + 1),
+//       `finalByteIsAck` GO, RESET_MCU and the ISP-tool command end with
+//                      `ack` instead of a plain byte read,
+//       `knowsCode`    which codes of a GET answer the flavour recognises,
+//       `sendRQ`       a complete Send_RQ of its own (for links whose
+//                      sequences differ throughout); it can use the helpers
+//                      of KVBLRequest.h so no check is written twice,
+//       `onSlibStatus` told the first status word after KVBL_GetSlibStatus,
+//       `exactRate`    the serial port runs at exactly the user's rate.
+//
+// Each flavour lives in its own namespace (kvi2c, kvspi, kvcan, kvusart) and
+// defines `const kvbl::Flavour kFlavour` there. A standalone flavour library
+// is KVBLCommon + SerialPort + its folder + one line:
+//     KVBL_SINGLE_FLAVOUR_LIBRARY(kvspi::kFlavour)
+// libKVBLLIB picks every flavour object library up in its CMakeLists.txt and
+// lists it in its routing table (KVBLLIB/KVBLRouting.cpp).
+#ifndef KVBLFLAVOUR_H
+#define KVBLFLAVOUR_H
+
+#include "KVBL.h"
+
+namespace kvbl {
+
+enum AckPoint { ACK_FIRST = 0, ACK_LATER = 1 };
+enum PausePoint { PAUSE_BEFORE_FIRST_ACK = 0, PAUSE_BEFORE_RESULT = 1 };
+
+struct Flavour {
+  const char* name;
+  BYTE interfaceType;
+
+  // ---- line functions --------------------------------------------------
+  BYTE (*initBL)(HANDLE h, WORD addr, DWORD rate, BYTE dutyCycle);
+  BYTE (*write)(HANDLE h, const BYTE* data, WORD n);
+  BYTE (*read)(HANDLE h, BYTE* data, WORD n);
+  // Reads the GET block into data (at most cap bytes); *got = bytes that
+  // arrived. A block longer than cap must be refused, never truncated.
+  BYTE (*readBlock)(HANDLE h, BYTE* data, WORD cap, WORD* got);
+
+  // ---- differences from the reference (null / 0 = reference) -----------
+  // Port open/close for links that are not a serial terminal (null: the
+  // port's serial object).
+  BYTE (*open)(HANDLE h);
+  void (*close)(HANDLE h);
+  BYTE (*setSpeed)(HANDLE h, DWORD speed);
+  BYTE (*sendCommand)(HANDLE h, BYTE cmd);
+  BYTE (*ack)(HANDLE h, BYTE cmd, AckPoint point);
+  void (*pause)(BYTE cmd, PausePoint point, const KVBL_Request* rq);
+  bool getCountIsBlock0;
+  bool finalByteIsAck;
+  bool (*knowsCode)(BYTE code);
+  BYTE (*sendRQ)(HANDLE h, LPKVBL_Request rq);
+  void (*onSlibStatus)(DWORD slibStatus);
+  bool exactRate;
+};
+
+// ---- supplied once per library (see KVBL_SINGLE_FLAVOUR_LIBRARY) ---------
+// TARGET_SetComIntType: select the flavour that the next SetCOMSettings (or
+// an Interface_Open of a port without settings) binds to its port.
+BYTE SelectInterfaceType(BYTE type);
+// The flavour selected now; null when this library has none for the type.
+const Flavour* SelectedFlavour();
+
+}  // namespace kvbl
+
+// A library that carries exactly one flavour: every port uses it and
+// TARGET_SetComIntType accepts any type and changes nothing.
+#define KVBL_SINGLE_FLAVOUR_LIBRARY(flavour)                              \
+  namespace kvbl {                                                        \
+  BYTE SelectInterfaceType(BYTE) { return SUCCESS; }                      \
+  const Flavour* SelectedFlavour() { return &(flavour); }                 \
+  }
+
+#endif  // KVBLFLAVOUR_H

@@ -1,0 +1,167 @@
+// Block transfers (upload, verify, download) and erase, with their Progress
+// counting. Every packet goes through KVBL_READ / KVBL_WRITE (or the same
+// WRITE request for an even-padded tail), so their checks hold here too.
+#include <cstring>
+
+#include "KVBLCall.h"
+#include "KVBLPorts.h"
+#include "KVBLRequest.h"
+
+using namespace kvbl;
+
+namespace {
+
+bool allFF(const BYTE* p, DWORD n) {
+  for (DWORD i = 0; i < n; ++i)
+    if (p[i] != 0xFF) return false;
+  return true;
+}
+
+constexpr WORD kEraseGroup = 10;
+
+// Sends sector numbers (2 bytes each, least significant first in pSectors)
+// in groups of ten, Progress + 1 per group.
+BYTE eraseGroups(HANDLE h, BYTE cmd, WORD count, const BYTE* pSectors) {
+  for (WORD done = 0; done < count;) {
+    const WORD n = static_cast<WORD>(count - done < kEraseGroup ? count - done : kEraseGroup);
+    BYTE data[2 * kEraseGroup];
+    KVBL_Request rq = Request(cmd);
+    rq._length = n;
+    if (cmd == ERASE_CMD) {
+      for (WORD i = 0; i < n; ++i) data[i] = pSectors[2 * (done + i)];
+      rq._nbSectors = static_cast<BYTE>(n);
+    } else {
+      std::memcpy(data, pSectors + 2 * done, 2u * n);
+      rq._wbSectors = n;
+    }
+    rq._data = data;
+    const BYTE r = Send_RQ(h, &rq);
+    if (r != SUCCESS) return r;
+    ++Progress;
+    done = static_cast<WORD>(done + n);
+  }
+  return SUCCESS;
+}
+
+bool isSpecialCode(WORD n) { return n >= KVBL_ERASE_CODE_BLOCK; }  // 0xFFFB..0xFFFF
+
+}  // namespace
+
+extern "C" {
+
+KVBL_API BYTE KVBL_UPLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length) {
+  Call c;
+  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::READ_CMD, &c);
+  if (r != SUCCESS) return r;
+  if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
+  const DWORD P = PacketSize(c.port);
+  BYTE buf[KVBL_MAX_PACKET];
+  for (DWORD off = 0; off < Length;) {
+    const DWORD n = Length - off < P ? Length - off : P;
+    std::memset(buf, 0xFF, sizeof(buf));
+    if ((r = KVBL_READ(hCOM, Address + off, static_cast<BYTE>(n), buf)) != SUCCESS) return r;
+    std::memcpy(pData + off, buf, n);
+    ++Progress;
+    off += n;
+  }
+  return SUCCESS;
+}
+
+KVBL_API BYTE KVBL_VERIFY(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length,
+                          BOOL bTruncateLeadFFForDnLoad) {
+  Call c;
+  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::READ_CMD, &c);
+  if (r != SUCCESS) return r;
+  if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
+  const DWORD P = PacketSize(c.port);
+  BYTE buf[KVBL_MAX_PACKET];
+  for (DWORD off = 0; off < Length;) {
+    const DWORD n = Length - off < P ? Length - off : P;
+    if (!bTruncateLeadFFForDnLoad || !allFF(pData + off, n)) {
+      std::memset(buf, 0xFF, sizeof(buf));
+      if ((r = KVBL_READ(hCOM, Address + off, static_cast<BYTE>(n), buf)) != SUCCESS) return r;
+      if (std::memcmp(buf, pData + off, n) != 0) return CMD_NOT_ALLOWED;
+    }
+    ++Progress;
+    off += n;
+  }
+  return SUCCESS;
+}
+
+KVBL_API BYTE KVBL_DNLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length,
+                          BOOL bTruncateLeadFFForDnLoad) {
+  Call c;
+  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::WRITE_CMD, &c);
+  if (r != SUCCESS) return r;
+  if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
+  const DWORD P = PacketSize(c.port);
+  const DWORD full = Length / P, tail = Length % P;
+  BYTE buf[KVBL_MAX_PACKET];
+  for (DWORD i = 0; i < full; ++i) {
+    std::memcpy(buf, pData + i * P, P);
+    if (!bTruncateLeadFFForDnLoad || !allFF(buf, P))
+      if ((r = KVBL_WRITE(hCOM, Address + i * P, static_cast<BYTE>(P), buf)) != SUCCESS) return r;
+    ++Progress;
+  }
+  if (tail > 0) {
+    const DWORD addr = Address + full * P;
+    const BYTE* src = pData + full * P;
+    if (!bTruncateLeadFFForDnLoad || !allFF(src, tail)) {
+      // The tail is read first so that the pad byte of an odd tail is
+      // written with the value the flash already holds.
+      std::memset(buf, 0xFF, sizeof(buf));
+      if ((r = KVBL_READ(hCOM, addr, static_cast<BYTE>(tail), buf)) != SUCCESS) return r;
+      std::memcpy(buf, src, tail);
+      const WORD even = static_cast<WORD>(tail + (tail & 1u));
+      if ((r = WritePacket(hCOM, addr, buf, even)) != SUCCESS) return r;
+    }
+    ++Progress;
+  }
+  return SUCCESS;
+}
+
+KVBL_API BYTE KVBL_ERASE(HANDLE hCOM, WORD NbSectors, LPBYTE pSectors, DWORD sectorSize) {
+  Call c;
+  BYTE r = Begin(hCOM, nullptr, &c);
+  if (r != SUCCESS) return r;
+  const bool plain = c.t->ERASE_CMD != 0, ext = c.t->ERASE_EXT_CMD != 0;
+  if (!plain && !ext) return CMD_NOT_ALLOWED;
+  if (NbSectors == 0) return INPUT_PARAMS_ERROR;
+
+  if (ext) {  // the extended erase is the only one used when it is listed
+    if (pSectors == nullptr && !isSpecialCode(NbSectors))
+      return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
+    if (isSpecialCode(NbSectors)) {
+      KVBL_Request rq = Request(ERASE_EXT_CMD);
+      rq._wbSectors = NbSectors;
+      if (NbSectors == KVBL_ERASE_CODE_BLOCK) {
+        rq._length = 4;
+        rq._address = sectorSize;  // the block address
+      }
+      if ((r = Send_RQ(hCOM, &rq)) != SUCCESS) return r;
+      Progress = 25;
+      return SUCCESS;
+    }
+    return eraseGroups(hCOM, ERASE_EXT_CMD, NbSectors, pSectors);
+  }
+
+  if (NbSectors == 0xFFFF) {
+    KVBL_Request rq = Request(ERASE_CMD);
+    rq._nbSectors = 0xFF;
+    if ((r = Send_RQ(hCOM, &rq)) != SUCCESS) return r;
+    Progress = 25;
+    return SUCCESS;
+  }
+  if (pSectors == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
+  // The plain erase carries one byte per sector: a larger number is
+  // refused before anything is sent, never truncated.
+  for (WORD i = 0; i < NbSectors; ++i)
+    if (pSectors[2 * i + 1] != 0) return INPUT_PARAMS_ERROR;
+  return eraseGroups(hCOM, ERASE_CMD, NbSectors, pSectors);
+}
+
+KVBL_API BYTE KVBL_BLOCK_ERASE(HANDLE hCOM, WORD cmdNum, DWORD Address) {
+  return KVBL_ERASE(hCOM, cmdNum, nullptr, Address);
+}
+
+}  // extern "C"
