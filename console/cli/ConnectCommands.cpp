@@ -1,0 +1,278 @@
+// The connect commands: -com, -i2c, -can, -spi and -dfu.
+#include "cli/Handlers.h"
+
+#include <cctype>
+#include <string>
+
+#include "ShareParameter.h"
+#include "cli/SubOptionWalk.h"
+#include "device/Device.h"
+#include "link/BootLoader.h"
+#include "link/Com.h"
+#include "link/ComManager.h"
+#include "result/Result.h"
+
+namespace {
+
+// Bounds of the numbers a connect command takes.
+constexpr int kMinTimeOut = 1;
+constexpr int kMaxTimeOut = 120;
+constexpr int kMaxBootOption = 12;
+
+// The link's own bridge settings, used while the line has not given them.
+constexpr uint32_t kDefaultI2CAddress = 0x3C;
+constexpr uint32_t kDefaultI2CRate = 400000;
+constexpr uint32_t kDefaultDutySelector = 0;
+constexpr uint32_t kDefaultCANSpeed = 2;
+constexpr uint64_t kDefaultSPISpeed = 150000;
+
+// Which bridge settings some connect command of this run has given.
+struct BridgeSettingsGiven {
+    bool addr = false;
+    bool rate = false;
+    bool dc = false;
+    bool canSpeed = false;
+    bool spiSpeed = false;
+} s_given;
+
+struct ConnectKind {
+    const char* banner;
+    char type;
+    int firstTimeOutMs;
+};
+
+const ConnectKind kUsart = {"USART Connect......", INTERFACE_USART, 1000};
+const ConnectKind kI2C = {"I2C Connect......", INTERFACE_I2C, 5000};
+const ConnectKind kCAN = {"CAN Connect......", INTERFACE_CAN, 1000};
+const ConnectKind kSPI = {"SPI Connect......", INTERFACE_SPI, 2000};
+
+// Decimal number read from the first digit of the text onward; 0 without one.
+int PortNumberOf(const std::string& name)
+{
+    for (size_t k = 0; k < name.size(); ++k)
+        if (std::isdigit(static_cast<unsigned char>(name[k])))
+            return ShareParameter::IntParse(name.substr(k));
+    return 0;
+}
+
+// The sub-options of one connect command; false (reported) on a bad one.
+bool ReadConnectOptions(int argc, char** argv, int& i, char type)
+{
+    ShareParameter& p = g_shareParameter;
+    CSubOptionWalk walk(argc, argv, i, true);
+    while (walk.Next()) {
+        const std::string& name = walk.LowerName();
+        const std::string& value = walk.Value();
+        bool bad = false;
+        if (name == "--pn") {
+            p.str_portName = value;
+            p.c_portNumber = PortNumberOf(value);
+        } else if (type == INTERFACE_USART && name == "--br") {
+            p.c_BaudRate = ShareParameter::IntParse(value);
+        } else if (type == INTERFACE_USART && name == "--db") {
+            p.c_DataBits = ShareParameter::IntParse(value);
+        } else if (type == INTERFACE_USART && name == "--pr") {
+            p.c_parity = ShareParameter::ParityToInt(ShareParameter::ToUpper(value));
+        } else if (type == INTERFACE_USART && name == "--to") {
+            const int seconds = ShareParameter::IntParse(value);
+            bad = seconds < kMinTimeOut || seconds > kMaxTimeOut;
+            if (!bad)
+                p.c_timeout = seconds;
+        } else if (type == INTERFACE_USART && name == "--auto") {
+            const int option = ShareParameter::IntParse(value);
+            bad = option < 0 || option > kMaxBootOption;
+            if (!bad) {
+                p.c_autoConnectFlag = true;
+                p.c_autoConnectOption = option;
+            }
+        } else if (type == INTERFACE_I2C && name == "--addr") {
+            p.addr = ShareParameter::StringToUInt32(value, 16);
+            s_given.addr = true;
+        } else if (type == INTERFACE_I2C && name == "--rate") {
+            p.rate = static_cast<uint32_t>(ShareParameter::IntParse(value));
+            s_given.rate = true;
+        } else if (type == INTERFACE_I2C && name == "--dc") {
+            p.dc = static_cast<uint32_t>(ShareParameter::IntParse(value));
+            s_given.dc = true;
+        } else if (type == INTERFACE_CAN && name == "--speed") {
+            p.uiCANSpeed = static_cast<uint32_t>(ShareParameter::IntParse(value));
+            s_given.canSpeed = true;
+        } else if (type == INTERFACE_SPI && name == "--speed") {
+            p.ulSPISpeed = static_cast<uint64_t>(ShareParameter::StringToUInt32(value, 10));
+            s_given.spiSpeed = true;
+        }
+        if (bad) {
+            CloseConnection();
+            WriteBadParameterInfor(argv, i);
+            return false;
+        }
+    }
+    if (walk.Bad()) {
+        CloseConnection();
+        WriteBadParameterInfor(argv, i);
+        return false;
+    }
+    return true;
+}
+
+// Closes and forgets the run's previous connection before a new one is made.
+void ReleaseConnection(CCom*& com)
+{
+    if (com == nullptr)
+        return;
+    if (com->IsOpen())
+        com->Close();
+    if (g_shareParameter.c_obCCom == com)
+        g_shareParameter.c_obCCom = nullptr;
+    delete com;
+    com = nullptr;
+}
+
+void PrintIdentity(CBootLoader* link, CDevice* device)
+{
+    std::string version;
+    std::string bid;
+    link->GetVersion(version, bid);
+    if (bid == "NA") {
+        std::string fallback = bid;
+        link->GetBID(fallback);
+    }
+    WriteInforAndWaitInput("Device:  " + device->m_StrName + "    Flash:  " +
+                           std::to_string(device->m_IFlashSize) + " KB");
+    WriteInforAndWaitInput("PID:  " + device->m_StrPID + "      BID:  " + bid + "    Version:  " + version);
+    WriteInforAndWaitInput("Device connected Successfully");
+    WriteInforAndWaitInput("");
+}
+
+// Connect over a serial line (USART or a bridge on a serial port).
+bool SerialConnect(const ConnectKind& kind, int argc, char** argv, int& i, CCom*& com)
+{
+    ShareParameter& p = g_shareParameter;
+    WriteInforAndWaitInput(kind.banner);
+    p.m_InterfaceType = kind.type;
+    if (!ReadConnectOptions(argc, argv, i, kind.type))
+        return false;
+
+    CComManager manager;
+    manager.SetInterfaceType(kind.type);
+    if (p.c_portNumber == -1) {
+        WriteInforAndWaitInput("Don't choose com port number");
+        return false;
+    }
+    ReleaseConnection(com);
+    // The serial port opens a bare name under /dev and a full path as it is.
+    com = new CCom(p.c_portNumber, kind.type, p.str_portName.c_str());
+    if (kind.type == INTERFACE_USART)
+        (void)com->SetSettings(p.c_BaudRate, p.c_DataBits, p.c_parity);
+    else
+        (void)com->SetSettings(115200, 8, 2);
+
+    if (com->Open() != CResult::SUCCESS || com->GetBootLoader() == nullptr) {
+        WriteInforAndWaitInput("Cannot open the com port, the port not exist or may be used by another application");
+        return false;
+    }
+    (void)com->SetComTimeOut(kind.firstTimeOutMs);
+    if (kind.type == INTERFACE_USART && p.c_autoConnectFlag) {
+        com->SetBootSwitch(AUTOMATIC);
+        com->SetBootOptionIndex(p.c_autoConnectOption);
+    } else {
+        com->SetBootSwitch(MANUAL);
+    }
+
+    CBootLoader* link = com->GetBootLoader();
+    if (kind.type == INTERFACE_I2C) {
+        link->SetI2CSettings(s_given.addr ? p.addr : kDefaultI2CAddress,
+                             s_given.rate ? p.rate : kDefaultI2CRate,
+                             static_cast<unsigned char>(s_given.dc ? p.dc : kDefaultDutySelector));
+    } else if (kind.type == INTERFACE_CAN) {
+        link->SetCANSettings(s_given.canSpeed ? p.uiCANSpeed : kDefaultCANSpeed);
+    } else if (kind.type == INTERFACE_SPI) {
+        link->SetSPISettings(static_cast<unsigned long>(s_given.spiSpeed ? p.ulSPISpeed : kDefaultSPISpeed));
+    }
+
+    if (link->Connect() != CResult::SUCCESS) {
+        WriteInforAndWaitInput("Unrecognized device...Please, reset your device then try again ");
+        com->Close();
+        return false;
+    }
+    (void)com->SetComTimeOut(p.c_timeout * 1000);
+    CDevice* device = InitDevice(com->GetBootLoader());
+    if (device == nullptr) {
+        WriteInforAndWaitInput("Init Device Failed!");
+        com->Close();
+        return false;
+    }
+    PrintIdentity(com->GetBootLoader(), device);
+    return true;
+}
+
+} // namespace
+
+CDevice* InitDevice(CBootLoader* link)
+{
+    if (link == nullptr)
+        return nullptr;
+    link->InitDevice();
+    return link->GetDevice();
+}
+
+bool USARTConnect(int argc, char** argv, int& i, CCom*& com)
+{
+    return SerialConnect(kUsart, argc, argv, i, com);
+}
+
+bool I2CConnect(int argc, char** argv, int& i, CCom*& com)
+{
+    return SerialConnect(kI2C, argc, argv, i, com);
+}
+
+bool CANConnect(int argc, char** argv, int& i, CCom*& com)
+{
+    return SerialConnect(kCAN, argc, argv, i, com);
+}
+
+bool SPIConnect(int argc, char** argv, int& i, CCom*& com)
+{
+    return SerialConnect(kSPI, argc, argv, i, com);
+}
+
+bool DFUConnect(int argc, char** argv, int& i, CCom*& com)
+{
+    (void)argv;
+    WriteInforAndWaitInput("DFU Connect......");
+    if (i < argc)
+        ++i;
+    g_shareParameter.m_InterfaceType = INTERFACE_DFU;
+    CComManager manager;
+    manager.SetInterfaceType(INTERFACE_DFU);
+
+    BYTE count = 0;
+    if (CComManager::ListDFUDevices(&count) != 0 || count == 0) {
+        WriteInforAndWaitInput("Unable to get DFU device");
+        return false;
+    }
+    QList<CCom> devices = manager.getCom(count);
+    if (devices.isEmpty()) {
+        WriteInforAndWaitInput("Don't have DFU device!");
+        return false;
+    }
+    ReleaseConnection(com);
+    com = new CCom(devices.first());
+    devices.clear();
+    com->Close();
+    if (com->Open() != CResult::SUCCESS || com->GetBootLoader() == nullptr) {
+        WriteInforAndWaitInput("Open DFU device error!");
+        return false;
+    }
+    if (com->GetBootLoader()->Connect() != CResult::SUCCESS) {
+        WriteInforAndWaitInput("Unrecognized device...Please, reset your device then try again");
+        return false;
+    }
+    CDevice* device = InitDevice(com->GetBootLoader());
+    if (device == nullptr) {
+        WriteInforAndWaitInput("Init Device Failed!");
+        return false;
+    }
+    PrintIdentity(com->GetBootLoader(), device);
+    return true;
+}

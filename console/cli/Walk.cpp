@@ -1,0 +1,167 @@
+// Start-up defaults, the word lists and the main walk over the arguments.
+#include "cli/Handlers.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include "ShareParameter.h"
+#include "link/Com.h"
+
+CCom* m_obCCom = nullptr;
+
+namespace {
+
+const char* const kCommandWords[] = {
+    "-?", "-dfu", "-com", "-i2c", "-can", "-spi", "-e", "-p",
+    "-d", "-u", "-o", "-usd", "-r", "-enspim", "-otp",
+};
+
+const char* const kSubOptionWords[] = {
+    "--pn", "--br", "--db", "--pr", "--to", "--auto", "--all", "--sec",
+    "--erp", "--drp", "--ewp", "--dwp", "--efap", "--efap1", "--efap2", "--dfap",
+    "--eepp", "--depp", "--a", "--addr", "--rate", "--dc", "--speed", "--fn",
+    "--v", "--o", "--get", "--set", "--ft", "--fs", "--fda", "--remap",
+};
+
+} // namespace
+
+bool Is_Option(const char* token)
+{
+    if (token == nullptr)
+        return false;
+    for (const char* word : kCommandWords)
+        if (std::strcmp(token, word) == 0)
+            return true;
+    return false;
+}
+
+bool Is_SubOption(const char* token)
+{
+    if (token == nullptr)
+        return false;
+    const std::string lower = ShareParameter::ToLower(token);
+    for (const char* word : kSubOptionWords)
+        if (lower == word)
+            return true;
+    return false;
+}
+
+void WriteInforAndWaitInput(const std::string& text)
+{
+    std::cout << text << '\n';
+    std::cout.flush();
+}
+
+void WriteBadParameterInfor(char** argv, int i)
+{
+    const char* token = (argv != nullptr && i >= 0 && argv[i] != nullptr) ? argv[i] : "";
+    WriteInforAndWaitInput(std::string("bad parameter \"") + token + "\"");
+}
+
+void SetDefaults()
+{
+    ShareParameter& p = g_shareParameter;
+    p.c_portNumber = 1;
+    p.c_BaudRate = 115200;
+    p.c_DataBits = 8;
+    p.c_parity = ShareParameter::ParityToInt("EVEN");
+    p.c_timeout = 5;
+    p.c_autoConnectFlag = false;
+    p.c_autoConnectOption = 0;
+    p.c_address = 0x08000000;
+    p.c_filename.clear();
+    p.c_Verify = false;
+    p.c_optimize = false;
+    p.c_haveSPIM = false;
+    p.c_SPIMSize = 0;
+    p.c_OperationFlag = false;
+    p.c_OperationSucceedFlag = false;
+    p.c_obCCom = nullptr;
+    p.c_operationPersent = 0;
+}
+
+void CloseConnection()
+{
+    if (m_obCCom != nullptr && m_obCCom->IsOpen())
+        m_obCCom->Close();
+}
+
+namespace {
+
+// The walk itself; returns the exit code. Every path but "-?" closes the
+// connection before it ends.
+int Walk(int argc, char** argv)
+{
+    bool bErased = false;
+    int i = 0;
+    while (i < argc) {
+        const char* token = argv[i] != nullptr ? argv[i] : "";
+        if (!Is_Option(token)) {
+            CloseConnection();
+            if (i < argc - 1)
+                WriteInforAndWaitInput(std::string("bad parameter ") + token);
+            return EXIT_BAD_PARAMETER;
+        }
+        const std::string word = token;
+        if (word == "-?") {
+            man();
+            return EXIT_OK;
+        }
+
+        const int before = i;
+        int code = EXIT_OK;
+        if (word == "-dfu") {
+            code = DFUConnect(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_NOT_CONNECTED;
+        } else if (word == "-com") {
+            code = USARTConnect(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_NOT_CONNECTED;
+        } else if (word == "-i2c") {
+            code = I2CConnect(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_NOT_CONNECTED;
+        } else if (word == "-can") {
+            code = CANConnect(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_NOT_CONNECTED;
+        } else if (word == "-spi") {
+            code = SPIConnect(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_NOT_CONNECTED;
+        } else if (word == "-e") {
+            code = Erase(argc, argv, i, m_obCCom, bErased);
+        } else if (word == "-p") {
+            code = Protection(argc, argv, i, m_obCCom);
+        } else if (word == "-d") {
+            code = Download(argc, argv, i, bErased, m_obCCom) ? EXIT_OK : EXIT_DOWNLOAD_FAILED;
+        } else if (word == "-u") {
+            code = Upload(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_UPLOAD_FAILED;
+        } else if (word == "-usd" || word == "-o") {
+            code = UserSystemData(argc, argv, i, m_obCCom);
+        } else if (word == "-r") {
+            code = RunAtAddress(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_RUN_FAILED;
+        } else if (word == "-enspim") {
+            code = EnableBank3(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_SPIM_FAILED;
+        } else if (word == "-otp") {
+            code = DownLoadOTPData(argc, argv, i, m_obCCom);
+        }
+        if (code != EXIT_OK) {
+            CloseConnection();
+            return code;
+        }
+        // A handler always moves past its command word; never loop on one.
+        if (i <= before)
+            i = before + 1;
+    }
+    CloseConnection();
+    return EXIT_OK;
+}
+
+} // namespace
+
+int RunCommandLine(int argc, char** argv)
+{
+    PrintBanner();
+    SetDefaults();
+    if (argc <= 0) {
+        man();
+        return EXIT_OK;
+    }
+    const int code = Walk(argc, argv);
+    delete m_obCCom;
+    m_obCCom = nullptr;
+    return code;
+}

@@ -1,0 +1,93 @@
+// The link with one target's factory bootloader over one open port: the
+// handshake per interface type, the command set, the chip's identity and its
+// description from the device catalogue.
+#ifndef TARNFLASH_LINK_BOOTLOADER_H
+#define TARNFLASH_LINK_BOOTLOADER_H
+
+#include <string>
+
+#include "KVBL.h"
+#include "device/DeviceManager.h"
+
+class CCom;
+class CDevice;
+class CUserSystemData;
+class CUserSystemDataFile;
+class COperation;
+
+class CBootLoader
+{
+public:
+    // Fixed target addresses read while identifying a chip.
+    static constexpr DWORD UID_ADDRESS = 0x1FFFF7E8;
+    static constexpr int UID_LENGTH = 12;
+    static constexpr DWORD BID_BLOCK_ADDRESS = 0x1FFFB100;
+    static constexpr int BID_BLOCK_LENGTH = 8;
+
+    CBootLoader(CCom* hCCom, char type);
+    ~CBootLoader();
+    CBootLoader(const CBootLoader&) = delete;
+    CBootLoader& operator=(const CBootLoader&) = delete;
+
+    void SetI2CSettings(unsigned int uiAddr, unsigned long ulRate, unsigned char bDutyCycle);
+    void SetCANSettings(unsigned int uiCANSpeed);
+    void SetSPISettings(unsigned long ulSPISpeed);
+
+    int Connect();
+    int InitDevice();
+    bool HasInitDevice() const { return m_ObDevice != nullptr; }
+    bool IsNeedReeonnect();
+    int Get(char* Version, Commands* pCmds);
+    int GetVersion(std::string& strVersion, std::string& strBid);
+    void GetBID(std::string& strBID);
+    int GetUID(unsigned char* bUID);
+    int GetPID(std::string& strPID, BYTE& chipSeries);
+    int GetFlashSize(unsigned int uiAddr, int& size);
+    static int KV32GetFlashSize(unsigned int value);
+    int SetComPaketSize(int size);
+    int GetAccessProtectiosStatus(bool* bEnabled);
+
+    // The pure parts of identification, also used by the tests.
+    // PID text and series from a GET_ID answer; false for a length other
+    // than 2 or 5.
+    static bool DecodeProductId(const BYTE* id, int length, std::string& strPID, BYTE& chipSeries);
+    // Version and BID texts from the GET_VER_ROPS bytes; bid receives the
+    // numeric BID, or stays unchanged when the chip gives none.
+    static void DecodeVersion(BYTE bVersion, BYTE bBIDReserve, BYTE bBID, std::string& strVersion,
+                              std::string& strBid, int& bid);
+    // BID text from byte 6 of the fallback block.
+    static std::string DecodeFallbackBID(BYTE value);
+
+    HANDLE GetHandle() const { return m_handle; }
+    CCom* GetCom() const { return m_hCCOM; }
+    char GetInterfaceType() const { return m_InterfaceType; }
+    CDevice* GetDevice() const { return m_ObDevice; }
+    const Commands* GetCommands() const { return m_pCmds; }
+    int GetBIDValue() const { return m_BID; }
+    bool HasJumpToUserProgram() const { return m_bHasJumpToUserProgram; }
+
+    // ---- actions on the target (link actions, operations) -------------------
+    // Declared by the operations code in the block below.
+
+    // ---- end of actions -----------------------------------------------------
+
+private:
+    HANDLE m_handle = nullptr;
+    Commands* m_pCmds = nullptr;
+    CDevice* m_ObDevice = nullptr;
+    CUserSystemData* m_ObUserSystemData = nullptr;
+    CUserSystemDataFile* m_ObUserSystemDataFile = nullptr;
+    COperation* m_ObOperation = nullptr;
+    bool m_bHasJumpToUserProgram = false;
+    char m_InterfaceType = 0;
+    int m_BID = 0;
+    CCom* m_hCCOM = nullptr;
+    unsigned int m_uiAddr = 60;
+    unsigned long m_ulRate = 400000;
+    unsigned char m_bDutyCycle = 0;
+    unsigned int m_uiCANSpeed = 2;
+    unsigned long m_ulSPISpeed = 150000;
+    CDeviceManager m_pDeviceManager;
+};
+
+#endif

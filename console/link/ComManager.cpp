@@ -1,0 +1,69 @@
+#include "link/ComManager.h"
+
+#include <cstring>
+#include <memory>
+
+#include "ShareParameter.h"
+
+CComManager::CComManager() : m_nDefPortNums(1024) {}
+
+void CComManager::SetInterfaceType(char type)
+{
+    m_InterfaceType = type;
+    (void)TARGET_SetComIntType(static_cast<BYTE>(type));
+}
+
+bool CComManager::IsCanbeOpen(int iPortNum)
+{
+    if (m_InterfaceType != INTERFACE_USART)
+        return true;
+    HANDLE handle = nullptr;
+    if (SetCOMSettings(&handle, iPortNum, nullptr, 115200, 8, 2, 1.0f) != 0)
+        return false;
+    if (Interface_is_Open(handle) == 1)
+        return true;
+    if (Interface_Open(handle) != 0)
+        return false;
+    (void)Interface_Close(handle);
+    return true;
+}
+
+QList<CCom> CComManager::getCom(int nPortNum)
+{
+    if (nPortNum != -1)
+        m_nDefPortNums = nPortNum;
+    QList<CCom> list;
+    if (m_InterfaceType == INTERFACE_USART)
+        return list;
+    for (int i = 1; i <= m_nDefPortNums; ++i)
+        list.append(CCom(i, m_InterfaceType, nullptr));
+    return list;
+}
+
+BYTE CComManager::ListDFUDevices(BYTE* pCount)
+{
+    constexpr int kIdEntries = 255;
+    constexpr int kDevices = 99;
+    WORD vendorIds[kIdEntries] = {};
+    WORD productIds[kIdEntries] = {};
+    // 99 texts of 99 characters: keep it off the stack.
+    auto info = std::make_unique<char[][KVBL_DFU_INFO_LENGTH]>(kDevices);
+    std::memset(info.get(), 0, sizeof(char) * KVBL_DFU_INFO_LENGTH * kDevices);
+    *pCount = kDevices;
+    const BYTE result = KVBL_GetKVDeviceList(pCount, vendorIds, productIds, info.get());
+    if (*pCount > kDevices)
+        *pCount = kDevices;
+    return result;
+}
+
+bool CComManager::InitKVDFUDeviceList()
+{
+    if (g_shareParameter.m_InterfaceType != INTERFACE_DFU)
+        return true;
+    CComManager manager;
+    manager.SetInterfaceType(INTERFACE_DFU);
+    BYTE count = 0;
+    if (ListDFUDevices(&count) != 0 || count == 0)
+        return false;
+    return !manager.getCom(count).isEmpty();
+}
