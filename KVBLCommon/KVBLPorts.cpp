@@ -73,6 +73,18 @@ void ClearDescriptor(TARGET_DESCRIPTOR* t) {
 
 void Sleep(unsigned ms) { g_sleep(ms); }
 
+int LineSend(HANDLE h, BYTE* data, size_t n) {
+  CSerialPort* l = Line(PortOf(h));
+  if (l == nullptr) return -1;
+  return l->sendData(n, data);
+}
+
+int LineReceive(HANDLE h, BYTE* data, size_t n) {
+  CSerialPort* l = Line(PortOf(h));
+  if (l == nullptr) return -1;
+  return l->receiveData(n, data);
+}
+
 void ReplaceLine(int port, CSerialPort* line) {
   if (port >= 0 && port < KVBL_MAX_PORTS) g_line[port] = line;
 }

@@ -24,6 +24,12 @@ const Flavour* FlavourOf(int port);
 // Frees a descriptor's identifier buffer and zeroes the descriptor.
 void ClearDescriptor(TARGET_DESCRIPTOR* t);
 
+// Raw line traffic of a port for the flavours' framing: the count moved, or
+// -1 (also for a port number outside the table). `data` may be overwritten
+// by an echo mode, so it is never the caller's constant data.
+int LineSend(HANDLE h, BYTE* data, size_t n);
+int LineReceive(HANDLE h, BYTE* data, size_t n);
+
 // Waits (through a replaceable function, so tests need not sleep).
 void Sleep(unsigned ms);
 
