@@ -68,6 +68,40 @@ public:
 
     // ---- actions on the target (link actions, operations) -------------------
     // Declared by the operations code in the block below.
+    // Defined in link/BootLoaderActions.cpp.
+
+    // The one current operation (owned); null when none was created.
+    COperation* GetOperation() const { return m_ObOperation; }
+    // Waits for the current operation's thread, then deletes it.
+    void FreeOperation();
+    // Operation-starting methods: free the previous operation, create the new
+    // one and hand it the record. The front end starts and waits for it.
+    void EraseFlash(const struct EraseParam& parameters);
+    void DownloadToDevice(const struct DownloadParam& parameters);
+    void UploadFromDevice(const struct UploadParam& parameters);
+
+    // The cached option bytes (owned); null until first read.
+    CUserSystemData* GetUserSystemDataModel() const { return m_ObUserSystemData; }
+    int GetUserSystemData();
+    int SetUserSystemData();
+    int SaveUserSystemDatatoFile(const std::string& strFilePath);
+    int LoadUserSystemDataFromFile(const std::string& strFilePath);
+    int LoadUserSystemDataFromFileToDevice(const std::string& strFilePath);
+    int LoadUserSystemDataFromFileToDeviceExceptFAP(const std::string& strFilePath);
+    int LoadUserSystemDataToDevice(unsigned char* usersystemdata, unsigned int usersystemdataLen);
+    int LoadUserSystemDataToDeviceExceptFAP(unsigned char* usersystemdata,
+                                            unsigned int usersystemdataLen);
+    bool HasBeenEraseProgramProtect(const QList<int>& aSectorIndexs);
+    int JumpToUserProgram(unsigned int uiAddress);
+    int ResetMcu();
+    int ResetMcuS90();
+    int ReadoutUnProtectNoThread();
+    int EnableSPIM(const struct EnBank3Param& parameters);
+    // After the chip restarted: close, reopen (up to 5 passes 2 s apart),
+    // reconnect. keepWaitingWithoutDevice: an empty DFU list does not end
+    // the waiting. Returns the converted last open result when the port never
+    // reopened, else the result of Connect().
+    int ReconnectAfterReset(bool keepWaitingWithoutDevice, bool discardUserSystemData);
 
     // ---- end of actions -----------------------------------------------------
 
