@@ -1,0 +1,246 @@
+#include "operations/Operation.h"
+
+#include "link/BootLoader.h"
+
+#include <cstdint>
+
+int PercentOf(double done, double total)
+{
+    if (total <= 0.0)
+        return 100;
+    double percent = done / total * 100.0;
+    if (percent < 0.0)
+        return 0;
+    if (percent > 100.0)
+        return 100;
+    return static_cast<int>(percent);
+}
+
+COperation::COperation(CBootLoader* obBootLoader)
+    : m_EmType(OP_ERASE),
+      m_bSubOperation(false),
+      m_emStatus(STOP),
+      m_emCommand(COMMAND_NONE),
+      m_obBootLoader(obBootLoader),
+      m_lpFunc(nullptr)
+{
+}
+
+COperation::~COperation()
+{
+    wait();
+}
+
+int COperation::PortNum() const
+{
+    return static_cast<int>(reinterpret_cast<intptr_t>(Handle()));
+}
+
+void* COperation::Handle() const
+{
+    return m_obBootLoader ? m_obBootLoader->GetHandle() : nullptr;
+}
+
+void COperation::SleepUnlessCancelled(unsigned long ms) const
+{
+    while (ms > 0 && !IsCancel()) {
+        unsigned long step = ms < 10 ? ms : 10;
+        QThread::msleep(step);
+        ms -= step;
+    }
+}
+
+std::string COperation::DecoratedName(const std::string& baseName, const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+    return baseName + "------(" + file + ")";
+}
+
+void COperation::Cancel()
+{
+    if (m_emStatus.load() == SRART)
+        m_emCommand.store(COMMAND_CANCEL);
+}
+
+void COperation::run()
+{
+    Work();
+}
+
+unsigned int COperation::Work()
+{
+    unsigned int r = InitAction();
+    if (r != 0) {
+        if (!m_bSubOperation) {
+            m_AbendInfo.m_iResult = static_cast<int>(r);
+            Callback(INFO_TYPE_ABEND);
+        }
+        Stop();
+        return r;
+    }
+    Callback(INFO_TYPE_INIT);
+    Callback(INFO_TYPE_ACTION);
+
+    while (IsContinue()) {
+        r = Action();
+        if (r != 0) {
+            m_AbendInfo.m_iResult = static_cast<int>(r);
+            Callback(INFO_TYPE_ABEND);
+            Stop();
+            return r;
+        }
+        Callback(INFO_TYPE_ACTION);
+    }
+
+    if (IsCancel()) {
+        Callback(INFO_TYPE_CANCEL);
+    } else if (IsDone()) {
+        r = ActionDone();
+        if (r != 0) {
+            m_AbendInfo.m_iResult = static_cast<int>(r);
+            Callback(INFO_TYPE_ABEND);
+            Stop();
+            return r;
+        }
+        Callback(IsCancel() ? INFO_TYPE_CANCEL : INFO_TYPE_DONE);
+    }
+    Stop();
+    return r;
+}
+
+unsigned int COperation::InitAction()
+{
+    int port = PortNum();
+    m_BaseInfo.m_nPortNum = port;
+    m_BaseInfo.m_emType = m_EmType;
+    m_InitInfo.m_nPortNum = port;
+    m_InitInfo.m_emType = m_EmType;
+    m_InitInfo.m_strName = m_strName;
+    m_InitInfo.m_bSubOperation = m_bSubOperation;
+    m_InitInfo.m_strFilePath.clear();
+    m_InitInfo.m_uiFileSize = 0;
+    m_ActionInfo.m_nPortNum = port;
+    m_ActionInfo.m_iPercent = 0;
+    m_ActionInfo.m_uiFileStatus = 0;
+    m_ActionInfo.m_emType = m_EmType;
+    m_AbendInfo.m_nPortNum = port;
+    // Arm the step loop. A cancel that arrived after Start() but before this
+    // point still holds; any other leftover (a sub-operation started again
+    // ends its previous run with COMMAND_DONE) is replaced.
+    int current = m_emCommand.load();
+    while (current != COMMAND_CANCEL &&
+           !m_emCommand.compare_exchange_weak(current, COMMAND_CONTINUE)) {
+    }
+    return 0;
+}
+
+unsigned int COperation::Action()
+{
+    return 0;
+}
+
+unsigned int COperation::ActionDone()
+{
+    return 0;
+}
+
+void COperation::CalculatePercent()
+{
+    m_ActionInfo.m_iPercent = 100;
+}
+
+void COperation::CalculatePercent(uint32_t handled, uint32_t total)
+{
+    m_ActionInfo.m_uiFileStatus = handled;
+    m_ActionInfo.m_iPercent = PercentOf(handled, total);
+}
+
+void COperation::SetParameters(void*)
+{
+}
+
+void COperation::SetOperationInfoDelegate(lpFunc func)
+{
+    m_lpFunc.store(func);
+}
+
+unsigned int COperation::Start()
+{
+    m_emStatus.store(SRART);
+    if (m_bSubOperation)
+        return Work();
+    start(QThread::InheritPriority);
+    return 0;
+}
+
+void COperation::Stop()
+{
+    m_emStatus.store(STOP);
+}
+
+void COperation::ChangeStatus(Status status)
+{
+    m_emStatus.store(status);
+}
+
+void COperation::CallCommand(Command command)
+{
+    m_emCommand.store(command);
+}
+
+void COperation::Callback(InfoType type)
+{
+    lpFunc func = m_lpFunc.load();
+    if (!func)
+        return;
+    switch (type) {
+    case INFO_TYPE_INIT:
+        func(type, &m_InitInfo);
+        break;
+    case INFO_TYPE_ACTION:
+        func(type, &m_ActionInfo);
+        break;
+    case INFO_TYPE_ABEND:
+        if (!m_bSubOperation)
+            func(type, &m_AbendInfo);
+        break;
+    case INFO_TYPE_INFO:
+        func(type, &m_strInfoStringName);
+        break;
+    default:
+        if (!m_bSubOperation)
+            func(type, &m_BaseInfo);
+        break;
+    }
+}
+
+void COperation::SetSubOperation(bool bSubOperation)
+{
+    m_bSubOperation = bSubOperation;
+}
+
+bool COperation::IsSubOperation() const
+{
+    return m_bSubOperation;
+}
+
+bool COperation::HasStart() const
+{
+    return m_emStatus.load() == SRART;
+}
+
+bool COperation::IsContinue() const
+{
+    return m_emCommand.load() == COMMAND_CONTINUE;
+}
+
+bool COperation::IsCancel() const
+{
+    return m_emCommand.load() == COMMAND_CANCEL;
+}
+
+bool COperation::IsDone() const
+{
+    return m_emCommand.load() == COMMAND_DONE;
+}
