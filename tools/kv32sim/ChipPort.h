@@ -1,0 +1,72 @@
+// What the bootloader sees of its link: commands and parameter bytes from the
+// host, answers and acknowledges to it. Each link front-end (USART, I2C, SPI,
+// CAN bridge) implements it over the host line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+namespace kv32sim {
+
+class FaultPlan;
+class HostLine;
+class SimLog;
+
+class ChipPort {
+ public:
+  enum class Next { Command, Hangup, Stop };
+
+  ChipPort(HostLine& line, SimLog* log, FaultPlan* faults, int timeoutMs);
+  virtual ~ChipPort() = default;
+  ChipPort(const ChipPort&) = delete;
+  ChipPort& operator=(const ChipPort&) = delete;
+
+  // Waits for the next command. Hangup: the host closed the terminal.
+  virtual Next nextCommand(uint8_t& cmd) = 0;
+  // Parameter bytes of the command in progress; false when the host went
+  // quiet, closed the terminal or the simulator stops: the command is dropped.
+  virtual bool receive(uint8_t* data, size_t n) = 0;
+  virtual void send(const uint8_t* data, size_t n) = 0;
+  // The GET block (what a bridge's variable read returns).
+  virtual void sendBlock(const uint8_t* data, size_t n) = 0;
+  virtual void sendAck(bool ok) = 0;
+  // The chip restarted (reset, jump, protection change).
+  virtual void chipReset() {}
+  // The host sent something malformed: forget the rest of it.
+  virtual void protocolError() {}
+  // CAN: the command's first frame carried no data.
+  virtual bool bareFrame() const { return false; }
+  // Silent until the host reopens the terminal.
+  void stall();
+
+ protected:
+  enum class Kind { Data, Block, Ack };
+  struct Item {
+    Kind kind;
+    std::vector<uint8_t> bytes;
+    size_t pos;
+  };
+  void queue(Kind kind, const uint8_t* data, size_t n);
+  size_t pending() const;
+  // Takes n pending bytes whatever their kind; false (nothing taken) when
+  // fewer are pending.
+  bool take(size_t n, std::vector<uint8_t>& out);
+
+  enum class Rd { Ok, Timeout, Hangup, Stop };
+  // Reads n bytes of one frame; the first may wait firstMs (<0: no limit),
+  // the others the inter-byte limit.
+  Rd readFrame(uint8_t* data, size_t n, int firstMs);
+  // Sends one bridge answer.
+  void answer(std::initializer_list<uint8_t> head, const std::vector<uint8_t>& tail = {});
+
+  HostLine& m_line;
+  SimLog* m_log;
+  FaultPlan* m_faults;
+  int m_timeoutMs;
+  std::deque<Item> m_out;  // answers waiting for the host's reads (bridges)
+  std::deque<uint8_t> m_in;  // bytes delivered to the chip, not yet taken
+};
+
+}  // namespace kv32sim

@@ -1,0 +1,59 @@
+// Faults the simulator injects on purpose, parsed from --fault options.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace kv32sim {
+
+class SimLog;
+
+// Fault specifications (numbers decimal or 0x-hex, counts 1-based):
+//   drop:N            the N-th byte sent to the host is not sent
+//   flip:N[:MASK]     the N-th byte sent to the host is XORed with MASK (0x01)
+//   nack:CMD[:K]      the K-th occurrence (1) of command CMD is refused at its
+//                     first acknowledge
+//   busy:K            the K-th bridge data frame is answered with status 0xFD
+//   status:K:S        the K-th bridge data frame is answered with status S
+//   stall:CMD[:K]     at the K-th occurrence (1) of command CMD the chip goes
+//                     silent until the host closes and reopens the terminal
+//   random:SEED:P     every byte sent to the host is dropped or flipped with
+//                     probability P (0..1), from a generator seeded with SEED
+class FaultPlan {
+ public:
+  // Adds one specification; false (with a reason) when it is malformed.
+  bool add(const std::string& spec, std::string& error);
+  void setLog(SimLog* log) { m_log = log; }
+
+  enum class ByteAction { Send, Drop, Flip };
+  // Called for every byte about to go to the host, in order.
+  ByteAction hostByte(uint8_t& value);
+  // Called when a command starts; answers whether to refuse or stall it.
+  enum class CommandAction { Serve, Nack, Stall };
+  CommandAction command(uint8_t cmd);
+  // Called for every bridge data frame; true with the status to answer.
+  bool bridgeFrame(uint8_t& status);
+
+ private:
+  struct Byte { uint64_t index; bool drop; uint8_t mask; };
+  struct Cmd { uint8_t cmd; uint64_t occurrence; bool stall; };
+  struct Frame { uint64_t index; uint8_t status; };
+  std::vector<Byte> m_bytes;
+  std::vector<Cmd> m_cmds;
+  std::vector<Frame> m_frames;
+  bool m_random = false;
+  double m_probability = 0;
+  std::mt19937_64 m_rng;
+  uint64_t m_hostBytes = 0;
+  uint64_t m_bridgeFrames = 0;
+  std::map<uint8_t, uint64_t> m_cmdCount;
+  SimLog* m_log = nullptr;
+};
+
+// Parses a decimal or 0x-hexadecimal unsigned number that fits in max.
+bool parseNumber(const std::string& text, uint64_t max, uint64_t& value);
+
+}  // namespace kv32sim
