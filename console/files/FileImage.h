@@ -1,0 +1,63 @@
+// CFiles: one image of the image-file library with a private list of its
+// elements, walked element by element with progress counting.
+#ifndef TARNFLASH_FILES_FILEIMAGE_H
+#define TARNFLASH_FILES_FILEIMAGE_H
+
+#include <string>
+
+#include <QList>
+
+#include "Files.h"
+
+class CDevice;
+
+class CFiles {
+ public:
+  enum Type { UNKNOWN = 0, BIN = 1, HEX = 2, S19 = 3 };
+
+  CFiles() = default;
+  virtual ~CFiles();
+  CFiles(const CFiles&) = delete;
+  CFiles& operator=(const CFiles&) = delete;
+
+  bool HasOpen() const { return m_pImage != nullptr; }
+  // Base parts: close what is open (Open also takes the kind of the path).
+  virtual int Open(const std::string& strPath, CDevice* obDevice);
+  virtual int Create(CDevice* obDevice);
+
+  void ResetElement();
+  int GetElementCount() const { return m_lsElement.size(); }
+  // The next element (its length counts as handled), or null at the end.
+  IMAGEELEMENT* GetElement();
+  // Stores the element under the cursor into the image.
+  int SetElement(bool bInsert);
+  virtual int SetElement() { return SetElement(true); }
+  int GetStartAddress(unsigned int* uiAddress) const;
+  int Save(const std::string& strPath);
+  void Close();
+
+  static Type ParseFileType(const std::string& strPath);
+
+  Type GetType() const { return m_Type; }
+  const std::string& GetPath() const { return m_StrPath; }
+  unsigned int GetFileSize() const { return m_UiFileSize; }
+  unsigned int GetFileStatus() const { return m_uiFileStatus; }
+  int GetCurrentElementIndex() const { return m_CurrentElementIndex; }
+
+ protected:
+  // Copies element i of the image into the list (two library calls).
+  int FetchElement(unsigned long i);
+  // Appends an element with an owned buffer of len bytes set to fill.
+  void AppendElement(unsigned long address, unsigned long len, unsigned char fill);
+  void FreeElements();
+
+  FILES_HIMAGE m_pImage = nullptr;
+  QList<IMAGEELEMENT> m_lsElement;  // each Data buffer owned
+  int m_CurrentElementIndex = -1;
+  Type m_Type = UNKNOWN;
+  std::string m_StrPath;
+  unsigned int m_UiFileSize = 0;
+  unsigned int m_uiFileStatus = 0;
+};
+
+#endif
