@@ -97,20 +97,19 @@ bool CSerialPortLinux::openPort() {
   return true;
 }
 
-bool CSerialPortLinux::configure() {
-  struct termios old;
-  if (tcgetattr(fd, &old) != 0) return false;
+void CSerialPortLinux::buildAttributes(const struct termios& old, struct termios* out,
+                                       bool* arbitrary) const {
   struct termios t = old;
   cfmakeraw(&t);
   t.c_cflag &= ~CSIZE;
 
   speed_t speed = tableSpeed(m_baudRate);
-  bool arbitrary = false;
+  *arbitrary = false;
   if (m_bExactRate) {
     speed = SerialStandardSpeed(static_cast<unsigned long>(m_baudRate));
     if (speed == 0) {
-      speed = B38400;  // placeholder until the arbitrary rate is applied below
-      arbitrary = true;
+      speed = B38400;  // stand-in until the arbitrary rate is applied
+      *arbitrary = true;
     }
   }
   cfsetispeed(&t, speed);
@@ -141,7 +140,15 @@ bool CSerialPortLinux::configure() {
   t.c_iflag &= ~(BRKINT | INPCK | ISTRIP | ICRNL | IXON);
   t.c_cc[VTIME] = 0;
   t.c_cc[VMIN] = 0;
+  *out = t;
+}
 
+bool CSerialPortLinux::configure() {
+  struct termios old;
+  if (tcgetattr(fd, &old) != 0) return false;
+  struct termios t;
+  bool arbitrary = false;
+  buildAttributes(old, &t, &arbitrary);
   usleep(200000);
   tcflush(fd, TCIFLUSH);
   tcflush(fd, TCOFLUSH);

@@ -2,6 +2,8 @@
 #ifndef SERIALPORTLINUX_H
 #define SERIALPORTLINUX_H
 
+#include <termios.h>
+
 #include <mutex>
 #include <thread>
 
@@ -37,6 +39,11 @@ class CSerialPortLinux : public CSerialPort {
   // already, any other name lives in /dev.
   std::string devicePath() const;
 
+  // The attributes openPort applies, built from the settings and the
+  // device's current ones; *arbitrary tells that the exact rate has no
+  // standard constant and is applied afterwards.
+  void buildAttributes(const struct termios& old, struct termios* t, bool* arbitrary) const;
+
   void* hcom = nullptr;
   int fd = -1;
   std::thread m_monitorThread;  // unused: the port has no threads
@@ -52,15 +59,6 @@ class CSerialPortLinux : public CSerialPort {
   bool m_bLowLatencySet = false;  // ASYNC_LOW_LATENCY was switched on by us
 };
 
-// Maps an exact rate to a standard terminal speed constant; 0 when there is
-// none (the rate then needs an arbitrary-rate request).
-unsigned int SerialStandardSpeed(unsigned long rate);
-// Applies an arbitrary rate to both directions of an open terminal.
-bool SerialSetArbitraryRate(int fd, unsigned long rate);
-// Reads the rate of both directions back; false when the driver cannot say.
-bool SerialGetRates(int fd, unsigned long* in, unsigned long* out);
-// Best-effort low-latency switch of USB serial drivers; returns true when
-// the flag was changed (so that it is restored on close).
-bool SerialSetLowLatency(int fd, bool on);
+#include "SerialPortRate.h"
 
 #endif  // SERIALPORTLINUX_H

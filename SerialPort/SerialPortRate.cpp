@@ -5,7 +5,7 @@
 #include <asm/termbits.h>
 #include <linux/serial.h>
 
-#include "SerialPortLinux.h"
+#include "SerialPortRate.h"
 
 extern "C" int ioctl(int fd, unsigned long request, ...);
 
