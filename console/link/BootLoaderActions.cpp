@@ -1,0 +1,363 @@
+// The actions the link starts on the target: the operation slot with its
+// starting methods, the user system data with the reconnect that follows a
+// write, jumping, resetting, and the external SPI flash.
+
+#include "link/BootLoader.h"
+
+#include "device/Device.h"
+#include "files/UserSystemDataFile.h"
+#include "link/ComManager.h"
+#include "operations/Download.h"
+#include "operations/Erase.h"
+#include "operations/FeatureOperations.h"
+#include "operations/FlashLayout.h"
+#include "operations/Upload.h"
+#include "result/Result.h"
+#include "usd/UserSystemData.h"
+
+#include <QThread>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Chips whose encoded option-byte block gets index 8 forced to 0xFF.
+bool ForcesIndex8(const std::string& name)
+{
+    return name == "KV32S01CBT6" || name == "KV32S04C8T7" || name == "KV32S91C8T7";
+}
+
+const int kReopenAttempts = 5;
+const unsigned long kReopenWaitMs = 2000;
+const unsigned long kReconnectWaitMs = 100;
+const unsigned int kElementMin = 48;
+const unsigned int kElementMax = 4096;
+
+}  // namespace
+
+void CBootLoader::FreeOperation()
+{
+    if (!m_ObOperation)
+        return;
+    m_ObOperation->wait();  // never delete an operation under its thread
+    delete m_ObOperation;
+    m_ObOperation = nullptr;
+}
+
+void CBootLoader::EraseFlash(const EraseParam& parameters)
+{
+    FreeOperation();
+    m_ObOperation = new CErase(this);
+    m_ObOperation->SetParameters(const_cast<EraseParam*>(&parameters));
+}
+
+void CBootLoader::DownloadToDevice(const DownloadParam& parameters)
+{
+    FreeOperation();
+    m_ObOperation = new CDownload(this);
+    m_ObOperation->SetParameters(const_cast<DownloadParam*>(&parameters));
+}
+
+void CBootLoader::UploadFromDevice(const UploadParam& parameters)
+{
+    FreeOperation();
+    m_ObOperation = new CUpload(this);
+    m_ObOperation->SetParameters(const_cast<UploadParam*>(&parameters));
+}
+
+int CBootLoader::ReconnectAfterReset(bool keepWaitingWithoutDevice, bool discardUserSystemData)
+{
+    Interface_Close(m_handle);
+    BYTE open = CANT_OPEN_COM;
+    bool reopened = false;
+    bool gaveUp = false;
+    for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
+        QThread::msleep(kReopenWaitMs);
+        if (!CComManager::InitKVDFUDeviceList()) {
+            if (keepWaitingWithoutDevice)
+                continue;
+            gaveUp = true;  // the device list is empty: try the reconnect at once
+            break;
+        }
+        open = Interface_Open(m_handle);
+        if (open == SUCCESS) {
+            reopened = true;
+            break;
+        }
+    }
+    if (!reopened && !gaveUp)
+        return CResult::Convert(static_cast<int>(open));
+    if (discardUserSystemData) {
+        delete m_ObUserSystemData;
+        m_ObUserSystemData = nullptr;
+    }
+    QThread::msleep(kReconnectWaitMs);
+    return Connect();
+}
+
+int CBootLoader::GetUserSystemData()
+{
+    if (!m_ObDevice)
+        return CResult::UNKNOWN_ERROR;
+    int series = FlashLayout::SeriesOf(m_ObDevice);
+    int length = CUserSystemData::GetUserSystemDataLength(series, m_BID,
+                                                          static_cast<int>(m_ObDevice->m_ISectorSize));
+    if (length <= 0)
+        return CResult::UNKNOWN_ERROR;
+    std::vector<unsigned char> buffer(static_cast<size_t>(length), 0xFF);
+    BYTE r = TARGET_GetUserSystemData(m_handle, m_ObDevice->m_UiUserSystemDataAddress, buffer.data(),
+                                      static_cast<DWORD>(length));
+    if (r == SUCCESS) {
+        if (m_ObUserSystemData)
+            m_ObUserSystemData->Set(buffer.data(), static_cast<unsigned int>(length));
+        else
+            m_ObUserSystemData = new CUserSystemData(series, m_BID, m_ObDevice, buffer.data(),
+                                                     static_cast<unsigned int>(length));
+    }
+    return CResult::Convert(static_cast<int>(r));
+}
+
+int CBootLoader::SetUserSystemData()
+{
+    if (!m_ObUserSystemData) {
+        int r = GetUserSystemData();
+        if (r != 0)
+            return r;
+    }
+    int series = FlashLayout::SeriesOf(m_ObDevice);
+    unsigned char* block = nullptr;
+    int length = m_ObUserSystemData->Get(block);
+    std::vector<unsigned char> encoded(block, block + (length > 0 ? length : 0));
+    delete[] block;
+    if (encoded.empty())
+        return CResult::UNKNOWN_ERROR;
+    if (ForcesIndex8(m_ObDevice->m_StrName) && encoded.size() > 8)
+        encoded[8] = 0xFF;
+    BYTE r = TARGET_SetUserSystemData(m_handle, m_ObDevice->m_UiUserSystemDataAddress,
+                                      encoded.data(), static_cast<DWORD>(encoded.size()));
+    if (r != SUCCESS)
+        return CResult::Convert(static_cast<int>(r));
+    if (series == 13 || series == 14) {
+        r = KVBL_ResetMCU(m_handle);
+        if (r != SUCCESS)
+            return CResult::Convert(static_cast<int>(r));
+    }
+    // The chip restarts with its new option bytes. A failed reconnect does
+    // not undo the write; the next command finds the line silent.
+    ReconnectAfterReset(false, false);
+    return CResult::SUCCESS;
+}
+
+int CBootLoader::SaveUserSystemDatatoFile(const std::string& strFilePath)
+{
+    if (!m_ObUserSystemDataFile)
+        m_ObUserSystemDataFile = new CUserSystemDataFile();
+    int r = m_ObUserSystemDataFile->Create(m_ObDevice);
+    if (r != 0)
+        return r;
+    IMAGEELEMENT* element = m_ObUserSystemDataFile->GetElement();
+    if (!element)
+        return CResult::UNKNOWN_ERROR;
+    if (!m_ObUserSystemData) {
+        r = GetUserSystemData();
+        if (r != 0)
+            return r;
+    }
+    unsigned char* image = nullptr;
+    int imageLength = m_ObUserSystemData->GetElementData(image);
+    if (element->dwDataLength > static_cast<unsigned long>(imageLength) || !element->Data) {
+        delete[] image;
+        return CResult::UNKNOWN_ERROR;
+    }
+    std::memcpy(element->Data, image, element->dwDataLength);
+    delete[] image;
+    r = m_ObUserSystemDataFile->SetElement();
+    if (r != 0)
+        return r;
+    return m_ObUserSystemDataFile->Save(strFilePath);
+}
+
+// Opens a user-system-data file and leaves its first element's bytes in
+// `bytes`; shared by the three file variants.
+static int ReadUserSystemDataElement(CUserSystemDataFile* file, const std::string& path,
+                                     std::vector<unsigned char>& bytes)
+{
+    int r = file->Open(path, nullptr);
+    if (r != 0)
+        return r;
+    file->ResetElement();
+    IMAGEELEMENT* element = file->GetElement();
+    if (!element)
+        return CResult::FILES_EMPTY;
+    if (element->dwDataLength < kElementMin || element->dwDataLength > kElementMax || !element->Data)
+        return CResult::FILES_BADPARAMETER;
+    bytes.assign(element->Data, element->Data + element->dwDataLength);
+    return 0;
+}
+
+// Leaves the protection level and option bytes 1 to 15 out of an element
+// image: FAP becomes 0xA5 and the values of bytes 1-15 become 0xFF.
+static void DropProtectionFromElement(std::vector<unsigned char>& bytes)
+{
+    if (!bytes.empty())
+        bytes[0] = 0xA5;
+    for (size_t k = 2; k <= 30 && k < bytes.size(); k += 2)
+        bytes[k] = 0xFF;
+}
+
+// Decodes an element image into the link's cache (FAP and option bytes 1-15
+// left out when exceptFAP); FILES_BADPARAMETER for a bad length.
+static int DecodeElementIntoCache(CBootLoader& link, std::vector<unsigned char>& bytes,
+                                  bool exceptFAP)
+{
+    if (!link.GetUserSystemDataModel()) {
+        int r = link.GetUserSystemData();
+        if (r != 0)
+            return r;
+    }
+    CDevice* device = link.GetDevice();
+    CUserSystemData* cache = link.GetUserSystemDataModel();
+    if (!device || !cache)
+        return CResult::UNKNOWN_ERROR;
+    int length = CUserSystemData::GetUserSystemDataLength(FlashLayout::SeriesOf(device),
+                                                          link.GetBIDValue(),
+                                                          static_cast<int>(device->m_ISectorSize));
+    // A block shorter than the chip's option bytes would leave the cache as
+    // it was and write that instead of the given values.
+    if (bytes.size() > kElementMax || bytes.size() < 2 * static_cast<size_t>(length) ||
+        (exceptFAP && bytes.size() < kElementMin))
+        return CResult::FILES_BADPARAMETER;
+    if (exceptFAP)
+        DropProtectionFromElement(bytes);
+    cache->SetElementData(bytes.data(), static_cast<unsigned int>(bytes.size()));
+    return 0;
+}
+
+int CBootLoader::LoadUserSystemDataFromFile(const std::string& strFilePath)
+{
+    if (!m_ObUserSystemDataFile)
+        m_ObUserSystemDataFile = new CUserSystemDataFile();
+    std::vector<unsigned char> bytes;
+    int r = ReadUserSystemDataElement(m_ObUserSystemDataFile, strFilePath, bytes);
+    if (r != 0)
+        return r;
+    return DecodeElementIntoCache(*this, bytes, false);
+}
+
+int CBootLoader::LoadUserSystemDataFromFileToDevice(const std::string& strFilePath)
+{
+    int r = LoadUserSystemDataFromFile(strFilePath);
+    if (r != 0)
+        return r;
+    return SetUserSystemData();
+}
+
+int CBootLoader::LoadUserSystemDataFromFileToDeviceExceptFAP(const std::string& strFilePath)
+{
+    if (!m_ObUserSystemDataFile)
+        m_ObUserSystemDataFile = new CUserSystemDataFile();
+    std::vector<unsigned char> bytes;
+    int r = ReadUserSystemDataElement(m_ObUserSystemDataFile, strFilePath, bytes);
+    if (r != 0)
+        return r;
+    r = DecodeElementIntoCache(*this, bytes, true);
+    if (r != 0)
+        return r;
+    return SetUserSystemData();
+}
+
+int CBootLoader::LoadUserSystemDataToDevice(unsigned char* usersystemdata,
+                                            unsigned int usersystemdataLen)
+{
+    if (!usersystemdata)
+        return CResult::FILES_EMPTY;
+    std::vector<unsigned char> bytes(usersystemdata, usersystemdata + usersystemdataLen);
+    int r = DecodeElementIntoCache(*this, bytes, false);
+    if (r != 0)
+        return r;
+    return SetUserSystemData();
+}
+
+int CBootLoader::LoadUserSystemDataToDeviceExceptFAP(unsigned char* usersystemdata,
+                                                     unsigned int usersystemdataLen)
+{
+    if (!usersystemdata)
+        return CResult::FILES_EMPTY;
+    std::vector<unsigned char> bytes(usersystemdata, usersystemdata + usersystemdataLen);
+    int r = DecodeElementIntoCache(*this, bytes, true);
+    if (r != 0)
+        return r;
+    return SetUserSystemData();
+}
+
+bool CBootLoader::HasBeenEraseProgramProtect(const QList<int>& aSectorIndexs)
+{
+    GetUserSystemData();
+    if (!m_ObUserSystemData)
+        return false;
+    QList<int> protectedSectors =
+        m_ObUserSystemData->GetEPPMapSectorIndex(aSectorIndexs.isEmpty() ? 0 : aSectorIndexs.last());
+    if (protectedSectors.isEmpty())
+        return false;
+    if (aSectorIndexs.isEmpty())
+        return true;
+    for (int sector : aSectorIndexs)
+        if (protectedSectors.contains(sector))
+            return true;
+    return false;
+}
+
+int CBootLoader::JumpToUserProgram(unsigned int uiAddress)
+{
+    bool enabled = false;
+    if (GetAccessProtectiosStatus(&enabled) == 0 && enabled)
+        return CResult::SYS_ACCESS_PROTECTION;
+    BYTE r = KVBL_GO(m_handle, uiAddress);
+    if (r == SUCCESS)
+        m_bHasJumpToUserProgram = true;
+    return CResult::Convert(static_cast<int>(r));
+}
+
+int CBootLoader::ResetMcu()
+{
+    BYTE r = KVBL_ResetMCU(m_handle);
+    if (r != SUCCESS)
+        return CResult::Convert(static_cast<int>(r));
+    return ReconnectAfterReset(false, false);
+}
+
+int CBootLoader::ResetMcuS90()
+{
+    if (!m_ObDevice)
+        return CResult::UNKNOWN_ERROR;
+    unsigned int lastWord = FlashLayout::kFlashBase +
+                            static_cast<unsigned int>(m_ObDevice->m_IFlashSize) * 1024u - 4u;
+    int r = JumpToUserProgram(lastWord);
+    if (r != 0)
+        return r;
+    return ReconnectAfterReset(false, false);
+}
+
+int CBootLoader::ReadoutUnProtectNoThread()
+{
+    BYTE r = KVBL_ACCESS_PERM_UNPROTECT(m_handle);
+    if (r != SUCCESS)
+        return CResult::Convert(static_cast<int>(r));
+    // The chip mass-erased itself: the cached option bytes are stale.
+    return ReconnectAfterReset(false, true);
+}
+
+int CBootLoader::EnableSPIM(const EnBank3Param& parameters)
+{
+    if (parameters.m_bRemapFlag) {
+        BYTE r = KVBL_SPIMREMAP(m_handle, 1);
+        if (r != SUCCESS)
+            return CResult::Convert(static_cast<int>(r));
+    }
+    // The size travels in bytes; the record holds KB.
+    BYTE r = KVBL_EnableBank3(m_handle, parameters.m_bFlashType,
+                              static_cast<DWORD>(parameters.m_uiFlashSize) * 1024,
+                              parameters.m_uiFlashDA);
+    return r == SUCCESS ? 0 : static_cast<int>(r);
+}

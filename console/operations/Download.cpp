@@ -1,0 +1,576 @@
+#include "operations/Download.h"
+
+#include "KVBL.h"
+#include "device/Device.h"
+#include "files/ProgramFile.h"
+#include "link/BootLoader.h"
+#include "operations/Protection.h"
+#include "operations/Erase.h"
+#include "operations/FeatureOperations.h"
+#include "operations/FlashLayout.h"
+#include "operations/Verify.h"
+#include "result/Result.h"
+
+#include <QSet>
+#include <QThread>
+
+#include <vector>
+
+namespace {
+
+const int kOpenAttempts = 10;
+const unsigned long kOpenRetryMs = 1000;
+
+// Appends every sector that [begin, end] touches, main flash and external
+// bank alike, skipping sectors already seen.
+void AddSectorsOfRange(uint64_t begin, uint64_t end, unsigned int sectorSize, QList<int>& out,
+                       QSet<int>& seen)
+{
+    auto add = [&](int s) {
+        if (s >= 0 && !seen.contains(s)) {
+            seen.insert(s);
+            out.append(s);
+        }
+    };
+    const uint64_t top = 0xFFFFFFFFull;
+    if (begin > top)
+        return;
+    if (end > top)
+        end = top;
+    if (begin < FlashLayout::kFlashBase)
+        begin = FlashLayout::kFlashBase;
+    if (end < begin)
+        return;
+    if (begin <= FlashLayout::kMainFlashLast) {
+        uint64_t mainEnd = end < FlashLayout::kMainFlashLast ? end : FlashLayout::kMainFlashLast;
+        int first = FlashLayout::FlashGetSectorIndex(static_cast<uint32_t>(begin), sectorSize);
+        int last = FlashLayout::FlashGetSectorIndex(static_cast<uint32_t>(mainEnd), sectorSize);
+        if (first >= 0)
+            for (int s = first; s <= last; ++s)
+                add(s);
+        if (end <= FlashLayout::kMainFlashLast)
+            return;
+        begin = FlashLayout::kBank3Base;
+    }
+    int first = FlashLayout::FlashGetSectorIndex(static_cast<uint32_t>(begin), sectorSize);
+    int last = FlashLayout::FlashGetSectorIndex(static_cast<uint32_t>(end), sectorSize);
+    for (int s = first; s <= last; ++s)
+        add(s);
+}
+
+}  // namespace
+
+CDownload::CDownload(CBootLoader* obBootLoader)
+    : COperation(obBootLoader),
+      m_obErase(new CErase(obBootLoader)),
+      m_obVerify(new CVerify(obBootLoader)),
+      m_obWriteSN(new CWriteSN(obBootLoader)),
+      m_obFAP(new CAccessProtect(obBootLoader)),
+      m_obWriteOTP2File(new CWriteUserSystemData(obBootLoader)),
+      m_obEnableSlib(new CEnableSlib(obBootLoader)),
+      m_obEnBank3(new CEnBank3(obBootLoader))
+{
+    m_EmType = OP_DOWNLOAD;
+    m_strName = CResult::GetInfoString(Info_Operation_Download);
+    const std::vector<COperation*> subs = {m_obErase, m_obVerify, m_obWriteSN, m_obFAP,
+                                           m_obWriteOTP2File, m_obEnableSlib, m_obEnBank3};
+    for (COperation* sub : subs)
+        sub->SetSubOperation(true);
+}
+
+CDownload::~CDownload()
+{
+    wait();  // the sub-operations and files below are in use while the thread runs
+    delete m_obErase;
+    delete m_obVerify;
+    delete m_obWriteSN;
+    delete m_obFAP;
+    delete m_obWriteOTP2File;
+    delete m_obEnableSlib;
+    delete m_obEnBank3;
+    FreeFiles();
+    delete[] m_Parameters.m_UserSystemDataArray;
+}
+
+void CDownload::FreeFiles()
+{
+    qDeleteAll(m_lsProgramFile);
+    m_lsProgramFile.clear();
+}
+
+void CDownload::SetParameters(void* parameters)
+{
+    if (!parameters)
+        return;
+    const DownloadParam& p = *static_cast<DownloadParam*>(parameters);
+    if (m_Parameters.m_UserSystemDataArray != p.m_UserSystemDataArray)
+        delete[] m_Parameters.m_UserSystemDataArray;
+    m_Parameters = p;
+}
+
+void CDownload::SetOperationInfoDelegate(lpFunc func)
+{
+    COperation::SetOperationInfoDelegate(func);
+    const std::vector<COperation*> subs = {m_obErase, m_obVerify, m_obWriteSN, m_obFAP,
+                                           m_obWriteOTP2File, m_obEnableSlib, m_obEnBank3};
+    for (COperation* sub : subs)
+        sub->SetOperationInfoDelegate(func);
+}
+
+void CDownload::Cancel()
+{
+    COperation::Cancel();
+    const std::vector<COperation*> subs = {m_obErase, m_obVerify, m_obWriteSN, m_obFAP,
+                                           m_obWriteOTP2File, m_obEnableSlib, m_obEnBank3};
+    for (COperation* sub : subs)
+        sub->Cancel();
+}
+
+unsigned int CDownload::SectorSize() const
+{
+    CDevice* device = m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr;
+    return device ? device->m_ISectorSize : 0;
+}
+
+unsigned int CDownload::InitAction()
+{
+    std::string baseName = CResult::GetInfoString(Info_Operation_Download);
+    m_strName = m_Parameters.m_strDownPathFile.isEmpty()
+                    ? baseName
+                    : DecoratedName(baseName, m_Parameters.m_strDownPathFile.first());
+    COperation::InitAction();
+
+    unsigned int r = OpenFile();
+    if (r != 0)
+        return r;
+    r = ConfirmAddressOffset();
+    if (r != 0)
+        return r;
+    QList<int> sectors = GetNecessarySectorIndex();
+    if (sectors.isEmpty())
+        return CResult::UNKNOWN_ERROR;
+    if (m_obBootLoader->HasBeenEraseProgramProtect(sectors))
+        return CResult::SYS_ERASEPROGRAM_PROTECTION;
+
+    if (m_Parameters.m_bEnBank3) {
+        if (m_Parameters.m_uiFlashDA != 0 && m_Parameters.m_UserSystemDataArray) {
+            int w = m_obBootLoader->LoadUserSystemDataToDeviceExceptFAP(
+                m_Parameters.m_UserSystemDataArray, m_Parameters.m_UserSystemDataLen);
+            if (w != 0)
+                return CResult::Convert(w);
+        }
+        r = EnBank3();
+        if (r != 0)
+            return r;
+        if (IsCancel())
+            return 0;
+    }
+    r = Erase(m_Parameters.m_enEraseMode);
+    if (r != 0)
+        return r;
+    if (m_Parameters.m_bEnableSlib) {
+        r = EnableSlib(m_Parameters.m_uiPassword, m_Parameters.m_usStartSector,
+                       m_Parameters.m_usStartDataSector, m_Parameters.m_usEndSector);
+        if (r != 0)
+            return r;
+        if (IsCancel()) {
+            ResetMcuAfterEnableSlib();
+            return 0;
+        }
+    }
+    return 0;
+}
+
+unsigned int CDownload::OpenFile()
+{
+    FreeFiles();
+    CDevice* device = m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr;
+    for (const std::string& path : m_Parameters.m_strDownPathFile) {
+        CProgramFile* file = new CProgramFile();
+        file->SetOptimizeForOpen(m_Parameters.m_bOptimize);
+        int r = 0;
+        for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+            r = file->Open(path, device);
+            if (r == 0)
+                break;
+            SleepUnlessCancelled(kOpenRetryMs);
+            if (IsCancel())
+                break;
+        }
+        if (r != 0) {
+            delete file;
+            return static_cast<unsigned int>(r);
+        }
+        if (file->GetElementCount() == 0) {
+            delete file;
+            return CResult::FILES_EMPTY;
+        }
+        m_lsProgramFile.append(file);
+    }
+    if (!m_lsProgramFile.isEmpty()) {
+        m_InitInfo.m_strFilePath = m_lsProgramFile.first()->GetPath();
+        m_InitInfo.m_uiFileSize = m_lsProgramFile.first()->GetFileSize();
+    }
+    return 0;
+}
+
+unsigned int CDownload::ConfirmAddressOffset()
+{
+    m_uiAddressOffset.clear();
+    if (m_lsProgramFile.isEmpty())
+        return CResult::UNKNOWN_ERROR;
+    for (int i = 0; i < m_lsProgramFile.size(); ++i) {
+        CProgramFile* file = m_lsProgramFile[i];
+        if (file->GetType() == CFiles::BIN) {
+            unsigned int fileStart = 0;
+            int r = file->GetStartAddress(&fileStart);
+            if (r != 0)
+                return static_cast<unsigned int>(r);
+            uint32_t requested = i < m_Parameters.m_uiStartAddress.size()
+                                     ? m_Parameters.m_uiStartAddress[i]
+                                     : FlashLayout::kFlashBase;
+            m_uiAddressOffset.append(requested - fileStart);
+        } else if (file->GetType() == CFiles::UNKNOWN) {
+            return CResult::UNKNOWN_ERROR;
+        } else {
+            m_uiAddressOffset.append(0);
+        }
+    }
+    return 0;
+}
+
+QList<int> CDownload::GetSectorsOfRanges(const QList<AddressRange>& ranges,
+                                         unsigned int sectorSize)
+{
+    QList<int> sectors;
+    QSet<int> seen;
+    for (const AddressRange& range : ranges)
+        if (range.length > 0)
+            AddSectorsOfRange(range.address, range.address + range.length - 1, sectorSize, sectors,
+                              seen);
+    return sectors;
+}
+
+QList<int> CDownload::GetNecessarySectorIndex()
+{
+    CDevice* device = m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr;
+    if (m_lsProgramFile.isEmpty() || !device || !device->m_CMapping)
+        return QList<int>();
+    QList<AddressRange> ranges;
+    for (int i = 0; i < m_lsProgramFile.size(); ++i) {
+        CProgramFile* file = m_lsProgramFile[i];
+        uint32_t offset = m_uiAddressOffset.value(i, 0);
+        file->ResetElement();
+        while (IMAGEELEMENT* element = file->GetElement()) {
+            // The offset moves the element within the 32-bit address space.
+            uint32_t placed = static_cast<uint32_t>(element->dwAddress + offset);
+            ranges.append(AddressRange{placed, element->dwDataLength});
+        }
+        file->ResetElement();
+    }
+    if (m_Parameters.m_bWriteSN)
+        ranges.append(AddressRange{m_Parameters.m_uiSNAddress, 4});
+    return GetSectorsOfRanges(ranges, device->m_ISectorSize);
+}
+
+void CDownload::GetNecessaryBlockIndexAndSectorIndex(const QList<int>& sectors,
+                                                     unsigned int blockSize,
+                                                     unsigned int sectorSize,
+                                                     QList<int>& blocks,
+                                                     QList<int>& looseSectors)
+{
+    blocks.clear();
+    looseSectors.clear();
+    if (blockSize == 0 || !FlashLayout::IsUsableSectorSize(sectorSize)) {
+        looseSectors = sectors;
+        return;
+    }
+    auto boundaryAt = [&](int64_t sector) {
+        return (static_cast<uint64_t>(sector) * sectorSize) % blockSize == 0;
+    };
+    // One run of consecutive sector numbers: whole aligned blocks become
+    // block erases, everything else stays a sector erase.
+    auto splitRun = [&](const QList<int>& run) {
+        if (run.isEmpty())
+            return;
+        bool aligned = boundaryAt(run.first());
+        QList<int> pending;
+        for (int k = 0; k < run.size(); ++k) {
+            int s = run[k];
+            if (aligned) {
+                if (!boundaryAt(int64_t(s) + 1)) {
+                    pending.append(s);
+                    if (k == run.size() - 1)
+                        looseSectors.append(pending);
+                } else {
+                    blocks.append(
+                        static_cast<int>(static_cast<uint64_t>(s) * sectorSize / blockSize));
+                    pending.clear();
+                }
+            } else {
+                looseSectors.append(s);
+                if (boundaryAt(int64_t(s) + 1)) {
+                    aligned = true;
+                    pending.clear();
+                }
+            }
+        }
+    };
+    QList<int> run;
+    for (int s : sectors) {
+        if (s < 0 || s >= FlashLayout::kBank3FirstSector) {
+            // External-bank sectors have no blocks: erased one by one.
+            splitRun(run);
+            run.clear();
+            looseSectors.append(s);
+            continue;
+        }
+        if (!run.isEmpty() && run.last() + 1 != s) {
+            splitRun(run);
+            run.clear();
+        }
+        run.append(s);
+    }
+    splitRun(run);
+}
+
+unsigned int CDownload::SetEraseNecessary()
+{
+    QList<int> sectors = GetNecessarySectorIndex();
+    if (sectors.isEmpty())
+        return CResult::UNKNOWN_ERROR;
+    EraseParam request;
+    request.m_iSectorIndex = sectors;
+    m_obErase->SetParameters(&request);
+    return 0;
+}
+
+unsigned int CDownload::SetEraseBlockNecessary()
+{
+    QList<int> sectors = GetNecessarySectorIndex();
+    if (sectors.isEmpty())
+        return CResult::UNKNOWN_ERROR;
+    CDevice* device = m_obBootLoader->GetDevice();
+    EraseParam request;
+    GetNecessaryBlockIndexAndSectorIndex(sectors, device->m_BlockSize, device->m_ISectorSize,
+                                         request.m_iBlockIndex, request.m_iSectorIndex);
+    if (request.m_iBlockIndex.isEmpty() && request.m_iSectorIndex.isEmpty())
+        return CResult::UNKNOWN_ERROR;
+    m_obErase->SetParameters(&request);
+    return 0;
+}
+
+unsigned int CDownload::Erase(EraseMode mode)
+{
+    if (!m_obErase)
+        return CResult::UNKNOWN_ERROR;
+    if (mode == ERASEMODE_NONE)
+        return 0;
+    if (mode == NECESSARY) {
+        int series = FlashLayout::SeriesOf(m_obBootLoader->GetDevice());
+        // A block erase carries no address over CAN: sectors are erased there.
+        bool blocks = (series == 13 || series == 14) &&
+                      m_obBootLoader->GetInterfaceType() != KVBL_INTERFACE_CAN;
+        unsigned int r = blocks ? SetEraseBlockNecessary() : SetEraseNecessary();
+        if (r != 0)
+            return r;
+    } else {
+        EraseParam everything;
+        m_obErase->SetParameters(&everything);
+    }
+    return m_obErase->Start();
+}
+
+unsigned int CDownload::Action()
+{
+    int series = FlashLayout::SeriesOf(m_obBootLoader->GetDevice());
+    for (int i = 0; i < m_lsProgramFile.size(); ++i) {
+        CProgramFile* file = m_lsProgramFile[i];
+        uint32_t offset = m_uiAddressOffset.value(i, 0);
+        if (i > 0) {
+            m_InitInfo.m_strFilePath = file->GetPath();
+            m_InitInfo.m_uiFileSize = file->GetFileSize();
+            m_InitInfo.m_strName = DecoratedName(
+                CResult::GetInfoString(Info_Operation_Download), file->GetPath());
+            Callback(INFO_TYPE_INIT);
+        }
+        unsigned int r = Download(offset, file);
+        if (r != 0 || IsCancel()) {
+            ResetMcuAfterEnableSlib();
+            return r;
+        }
+        if (series == 1 || series == 2) {
+            r = ResetMcuS90();
+            if (r != 0)
+                return r;
+            if (m_Parameters.m_bEnBank3) {
+                r = EnBank3();
+                if (r != 0)
+                    return r;
+            }
+        }
+        if (m_Parameters.m_bVerify) {
+            r = Verify(offset, file);
+            if (r != 0 || IsCancel()) {
+                ResetMcuAfterEnableSlib();
+                return r;
+            }
+        }
+    }
+    CallCommand(COMMAND_DONE);
+    return 0;
+}
+
+unsigned int CDownload::Download(uint32_t offset, CProgramFile* file)
+{
+    HANDLE handle = Handle();
+    file->ResetElement();
+    const int count = file->GetElementCount();
+    for (int k = 0; k < count; ++k) {
+        IMAGEELEMENT* element = file->GetElement();
+        if (!element)
+            continue;
+        BYTE r = KVBL_DNLOAD(handle, static_cast<DWORD>(element->dwAddress + offset), element->Data,
+                             element->dwDataLength, m_Parameters.m_bOptimize ? 1 : 0);
+        if (r != SUCCESS)
+            return CResult::Convert(static_cast<int>(r));
+        CalculatePercent(file->GetFileStatus(), file->GetFileSize());
+        Callback(INFO_TYPE_ACTION);
+        if (IsCancel())
+            return 0;
+    }
+    return 0;
+}
+
+unsigned int CDownload::Verify(uint32_t offset, CProgramFile* file)
+{
+    if (!m_obVerify)
+        return CResult::UNKNOWN_ERROR;
+    m_obVerify->SetVerifyFile(file);
+    m_obVerify->SetAddressOffset(offset);
+    return m_obVerify->Start();
+}
+
+unsigned int CDownload::EndStep(unsigned int result, bool& stop)
+{
+    if (result == 0 && !IsCancel()) {
+        stop = false;
+        return 0;
+    }
+    ResetMcuAfterEnableSlib();
+    stop = true;
+    return result;
+}
+
+unsigned int CDownload::ActionDone()
+{
+    bool stop = false;
+    unsigned int r = 0;
+    if (m_Parameters.m_bWriteSN) {
+        r = EndStep(WriteSN(m_Parameters.m_uiSNAddress, m_Parameters.m_uiSNNumber,
+                            m_Parameters.m_uiSNStep),
+                    stop);
+        if (stop)
+            return r;
+    }
+    m_Parameters.m_uiSNNumber += m_Parameters.m_uiSNStep;
+
+    if (m_Parameters.m_UserSystemDataArray && m_Parameters.m_UserSystemDataLen > 0) {
+        std::vector<unsigned char> data(m_Parameters.m_UserSystemDataArray,
+                                        m_Parameters.m_UserSystemDataArray +
+                                            m_Parameters.m_UserSystemDataLen);
+        if (m_Parameters.m_bFAP && data[0] != 0xCC)
+            data[0] = m_Parameters.m_bFAPLevel == 2 ? 0xCC : 0xFF;
+        r = EndStep(ApplyUserSystemData(data.data(), static_cast<uint32_t>(data.size())), stop);
+        if (stop)
+            return r;
+    }
+    if (m_Parameters.m_bFAP) {
+        r = EndStep(FAP(), stop);
+        if (stop)
+            return r;
+    }
+    if (m_Parameters.m_bJump)
+        return JumpToUserProgram(m_uiAddressOffset.value(0, 0));
+    if (m_Parameters.m_bEnableSlib)
+        return ResetMcu();
+    return 0;
+}
+
+unsigned int CDownload::WriteSN(uint32_t address, uint32_t number, uint32_t step)
+{
+    if (!m_obWriteSN)
+        return CResult::UNKNOWN_ERROR;
+    WriteSN_Param p{address, number, step};
+    m_obWriteSN->SetParameters(&p);
+    return m_obWriteSN->Start();
+}
+
+unsigned int CDownload::FAP()
+{
+    if (!m_obFAP)
+        return CResult::UNKNOWN_ERROR;
+    unsigned char level = m_Parameters.m_bFAPLevel;
+    m_obFAP->SetParameters(&level);
+    return m_obFAP->Start();
+}
+
+unsigned int CDownload::ApplyUserSystemData(unsigned char* data, uint32_t length)
+{
+    if (!m_obWriteOTP2File)
+        return CResult::UNKNOWN_ERROR;
+    m_obWriteOTP2File->SetParameters(data, length);
+    return m_obWriteOTP2File->Start();
+}
+
+unsigned int CDownload::EnableSlib(uint32_t password, uint16_t start, uint16_t dataStart,
+                                   uint16_t end)
+{
+    if (!m_obEnableSlib)
+        return CResult::UNKNOWN_ERROR;
+    EnableSlibParam p{password, start, dataStart, end};
+    m_obEnableSlib->SetParameters(&p);
+    return m_obEnableSlib->Start();
+}
+
+unsigned int CDownload::EnBank3()
+{
+    if (!m_obEnBank3)
+        return CResult::UNKNOWN_ERROR;
+    EnBank3Param p;
+    p.m_bRemapFlag = m_Parameters.m_bRemapFlag;
+    p.m_bNeedRemap = m_Parameters.m_bNeedRemap;
+    p.m_bFlashType = m_Parameters.m_bFlashType;
+    p.m_uiFlashSize = m_Parameters.m_uiFlashSize;
+    p.m_uiFlashDA = m_Parameters.m_uiFlashDA;
+    m_obEnBank3->SetParameters(&p);
+    return m_obEnBank3->Start();
+}
+
+unsigned int CDownload::JumpToUserProgram(uint32_t offset)
+{
+    if (m_lsProgramFile.isEmpty())
+        return CResult::UNKNOWN_ERROR;
+    unsigned int start = 0;
+    int r = m_lsProgramFile.first()->GetStartAddress(&start);
+    if (r != 0)
+        return static_cast<unsigned int>(r);
+    return static_cast<unsigned int>(m_obBootLoader->JumpToUserProgram(start + offset));
+}
+
+unsigned int CDownload::ResetMcu()
+{
+    return static_cast<unsigned int>(m_obBootLoader->ResetMcu());
+}
+
+unsigned int CDownload::ResetMcuS90()
+{
+    return static_cast<unsigned int>(m_obBootLoader->ResetMcuS90());
+}
+
+unsigned int CDownload::ResetMcuAfterEnableSlib()
+{
+    if (!m_Parameters.m_bEnableSlib)
+        return 0;
+    return ResetMcu();
+}

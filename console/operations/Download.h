@@ -1,0 +1,124 @@
+#ifndef TARNFLASH_OPERATIONS_DOWNLOAD_H
+#define TARNFLASH_OPERATIONS_DOWNLOAD_H
+
+// Programming one or more image files, with the steps a production download
+// needs around it: erase before writing, verify after, serial number, user
+// system data, access protection, sLib, the external bank, jump or reset.
+
+#include "operations/Operation.h"
+
+#include <QList>
+
+#include <cstdint>
+#include <string>
+
+class CProgramFile;
+class CErase;
+class CVerify;
+class CWriteSN;
+class CAccessProtect;
+class CWriteUserSystemData;
+class CEnableSlib;
+class CEnBank3;
+
+enum EraseMode { ERASEMODE_NONE = 0, NECESSARY = 1, GLOBAL = 2 };
+
+// A run of bytes as placed on the chip.
+struct AddressRange {
+    uint64_t address;
+    uint64_t length;
+};
+
+struct DownloadParam {
+    QList<std::string> m_strDownPathFile;
+    QList<uint32_t> m_uiStartAddress;
+    EraseMode m_enEraseMode = NECESSARY;
+    bool m_bOptimize = false;
+    bool m_bJump = false;
+    bool m_bVerify = false;
+    unsigned char* m_UserSystemDataArray = nullptr;  // owned by the operation after SetParameters
+    uint32_t m_UserSystemDataLen = 0;
+    bool m_bFAP = false;
+    unsigned char m_bFAPLevel = 1;
+    bool m_bWriteSN = false;
+    uint32_t m_uiSNAddress = 0;
+    uint32_t m_uiSNNumber = 0;
+    uint32_t m_uiSNStep = 0;
+    bool m_bEnableSlib = false;
+    uint32_t m_uiPassword = 0;
+    uint16_t m_usStartSector = 0;
+    uint16_t m_usStartDataSector = 0;
+    uint16_t m_usEndSector = 0;
+    bool m_bEnBank3 = false;
+    bool m_bRemapFlag = false;
+    bool m_bNeedRemap = false;
+    unsigned char m_bFlashType = 0x90;
+    uint32_t m_uiFlashSize = 0;  // KB
+    uint32_t m_uiFlashDA = 0;
+};
+
+class CDownload : public COperation {
+public:
+    explicit CDownload(CBootLoader* obBootLoader);
+    ~CDownload() override;
+
+    void SetParameters(void* parameters) override;
+    void SetOperationInfoDelegate(lpFunc func) override;
+    void Cancel() override;
+    unsigned int InitAction() override;
+    unsigned int Action() override;
+    unsigned int ActionDone() override;
+
+    // Every sector that an element's range (after its file's offset) touches,
+    // in first-seen order without repeats; the serial number's sector last.
+    QList<int> GetNecessarySectorIndex();
+    // Every sector the ranges touch (main flash from 0, external bank from
+    // 0x8000), in first-seen order without repeats.
+    static QList<int> GetSectorsOfRanges(const QList<AddressRange>& ranges,
+                                         unsigned int sectorSize);
+    // Splits a sector list into whole blocks and the sectors outside them.
+    static void GetNecessaryBlockIndexAndSectorIndex(const QList<int>& sectors,
+                                                     unsigned int blockSize,
+                                                     unsigned int sectorSize,
+                                                     QList<int>& blocks,
+                                                     QList<int>& looseSectors);
+
+    uint32_t NextSerialNumber() const { return m_Parameters.m_uiSNNumber; }
+    const QList<uint32_t>& AddressOffsets() const { return m_uiAddressOffset; }
+
+private:
+    unsigned int OpenFile();
+    unsigned int ConfirmAddressOffset();
+    unsigned int SetEraseNecessary();
+    unsigned int SetEraseBlockNecessary();
+    unsigned int Erase(EraseMode mode);
+    unsigned int Download(uint32_t offset, CProgramFile* file);
+    unsigned int Verify(uint32_t offset, CProgramFile* file);
+    unsigned int WriteSN(uint32_t address, uint32_t number, uint32_t step);
+    unsigned int FAP();
+    unsigned int ApplyUserSystemData(unsigned char* data, uint32_t length);
+    unsigned int EnableSlib(uint32_t password, uint16_t start, uint16_t dataStart, uint16_t end);
+    unsigned int EnBank3();
+    unsigned int JumpToUserProgram(uint32_t offset);
+    unsigned int ResetMcu();
+    unsigned int ResetMcuS90();
+    unsigned int ResetMcuAfterEnableSlib();
+    // Ends a follow-up step: a failure or cancel resets the chip first when
+    // sLib was enabled; a cancel gives 0.
+    unsigned int EndStep(unsigned int result, bool& stop);
+    void FreeFiles();
+    unsigned int SectorSize() const;
+
+    QList<CProgramFile*> m_lsProgramFile;
+    CErase* m_obErase;
+    CVerify* m_obVerify;
+    CWriteSN* m_obWriteSN;
+    CAccessProtect* m_obFAP;
+    CWriteUserSystemData* m_obWriteOTP2File;
+    CEnableSlib* m_obEnableSlib;
+    CEnBank3* m_obEnBank3;
+    DownloadParam m_Parameters;
+    QList<uint32_t> m_uiAddressOffset;
+};
+
+#endif
