@@ -1,0 +1,65 @@
+#include "UsartFlavour.h"
+
+#include <cstring>
+
+#include "KVBLPorts.h"
+
+namespace kvusart {
+namespace {
+
+BYTE lineWrite(HANDLE h, const BYTE* data, WORD n) {
+  BYTE buf[512];
+  if (n > sizeof(buf)) return INPUT_PARAMS_ERROR;
+  std::memcpy(buf, data, n);
+  return kvbl::LineSend(h, buf, n) == static_cast<int>(n) ? SUCCESS : SEND_FAIL;
+}
+
+BYTE lineRead(HANDLE h, BYTE* data, WORD n) {
+  return kvbl::LineReceive(h, data, n) == static_cast<int>(n) ? SUCCESS : READ_FAIL;
+}
+
+}  // namespace
+
+BYTE InitBL(HANDLE hCOM, WORD, DWORD, BYTE) {
+  BYTE start = kStartByte;
+  if (kvbl::LineSend(hCOM, &start, 1) != 1) return SEND_FAIL;
+  BYTE answer = 0;
+  if (kvbl::LineReceive(hCOM, &answer, 1) != 1) return READ_FAIL;
+  // A bootloader that is already started answers NACK: it is there all the same.
+  if (answer == ACK || answer == NACK) return SUCCESS;
+  return UNREOGNIZED_DEVICE;
+}
+
+BYTE ReadGetBlock(HANDLE hCOM, BYTE* data, WORD cap, WORD* got) {
+  *got = 0;
+  if (cap < 2) return READ_FAIL;
+  BYTE n = 0;
+  BYTE r = lineRead(hCOM, &n, 1);
+  if (r != SUCCESS) return r;
+  const unsigned rest = n + 1u;
+  if (1u + rest > cap) {
+    // Take the block off the line so that it cannot pass for the next
+    // answer, then refuse it.
+    BYTE scratch[256];
+    lineRead(hCOM, scratch, static_cast<WORD>(rest));
+    return READ_FAIL;
+  }
+  data[0] = n;
+  if ((r = lineRead(hCOM, data + 1, static_cast<WORD>(rest))) != SUCCESS) return r;
+  *got = static_cast<WORD>(1 + rest);
+  return SUCCESS;
+}
+
+const kvbl::Flavour kFlavour = [] {
+  kvbl::Flavour f{};
+  f.name = "USART";
+  f.interfaceType = KVBL_INTERFACE_USART;
+  f.initBL = InitBL;
+  f.write = lineWrite;
+  f.read = lineRead;
+  f.readBlock = ReadGetBlock;
+  f.exactRate = true;
+  return f;
+}();
+
+}  // namespace kvusart
