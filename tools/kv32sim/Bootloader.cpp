@@ -81,21 +81,20 @@ void Bootloader::run() {
       m_port.stall();
       continue;
     }
+    // A refusal at the first acknowledge: the host sends nothing more for
+    // this command.
     if (action == FaultPlan::CommandAction::Nack) {
       m_port.sendAck(false);
-      m_port.protocolError();
       continue;
     }
     if (!m_chip.listed(cmd, can())) {
       log("command %02X is not in this bootloader's list: refused", cmd);
       m_port.sendAck(false);
-      m_port.protocolError();
       continue;
     }
     if (!m_chip.commandAllowed(cmd)) {
       log("command %02X refused: access protection level %d", cmd, m_chip.accessLevel());
       m_port.sendAck(false);
-      m_port.protocolError();
       continue;
     }
     serve(cmd);

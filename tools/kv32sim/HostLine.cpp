@@ -178,10 +178,14 @@ void HostLine::discardInput(int quietMs) {
   size_t dropped = m_in.size();
   m_in.clear();
   for (;;) {
-    const Fill f = fill(quietMs);
-    if (f != Fill::Data) break;
-    dropped += m_in.size();
-    m_in.clear();
+    // What is readable now, then whatever comes within quietMs.
+    pollfd p{m_master, POLLIN, 0};
+    if (poll(&p, 1, quietMs) <= 0 || !(p.revents & POLLIN)) break;
+    uint8_t buf[4096];
+    const ssize_t n = read(m_master, buf, sizeof buf);
+    if (n <= 0) break;
+    if (m_log) m_log->bytes("H>S", buf, static_cast<size_t>(n));
+    dropped += static_cast<size_t>(n);
   }
   if (dropped && m_log) m_log->note("discarded %zu byte(s) from the host", dropped);
 }

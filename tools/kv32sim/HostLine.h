@@ -42,7 +42,7 @@ class HostLine {
   // Sends bytes to the host (paced, with byte faults). Nothing is sent while
   // the terminal is closed or the line is stalled.
   void write(const uint8_t* data, size_t n);
-  // Drops what the host sent until it has been quiet for quietMs.
+  // Drops what the host has sent so far and whatever follows within quietMs.
   void discardInput(int quietMs);
   // Goes silent: input is swallowed and nothing is sent until the host closes
   // and reopens the terminal.

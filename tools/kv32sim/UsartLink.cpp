@@ -74,6 +74,8 @@ void UsartLink::sendAck(bool ok) {
   m_line.write(&b, 1);
 }
 
-void UsartLink::protocolError() { m_line.discardInput(20); }
+// The rest of a malformed frame is already on its way: drop what has
+// arrived. The host waits for the answer before it sends anything new.
+void UsartLink::protocolError() { m_line.discardInput(0); }
 
 }  // namespace kv32sim
