@@ -31,6 +31,7 @@ void realSleep(unsigned ms) { usleep(static_cast<useconds_t>(ms) * 1000u); }
 void (*g_sleep)(unsigned) = realSleep;
 
 constexpr DWORD kDefaultPacket = KVBL_MAX_PACKET;
+LineCounters g_counters;
 
 }  // namespace
 
@@ -76,14 +77,20 @@ void Sleep(unsigned ms) { g_sleep(ms); }
 int LineSend(HANDLE h, BYTE* data, size_t n) {
   CSerialPort* l = Line(PortOf(h));
   if (l == nullptr) return -1;
-  return l->sendData(n, data);
+  const int r = l->sendData(n, data);
+  if (r > 0) g_counters.sent += static_cast<unsigned>(r);
+  return r;
 }
 
 int LineReceive(HANDLE h, BYTE* data, size_t n) {
   CSerialPort* l = Line(PortOf(h));
   if (l == nullptr) return -1;
-  return l->receiveData(n, data);
+  const int r = l->receiveData(n, data);
+  if (r > 0) g_counters.received += static_cast<unsigned>(r);
+  return r;
 }
+
+LineCounters Counters() { return g_counters; }
 
 void ReplaceLine(int port, CSerialPort* line) {
   if (port >= 0 && port < KVBL_MAX_PORTS) g_line[port] = line;

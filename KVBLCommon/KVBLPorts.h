@@ -30,6 +30,13 @@ void ClearDescriptor(TARGET_DESCRIPTOR* t);
 int LineSend(HANDLE h, BYTE* data, size_t n);
 int LineReceive(HANDLE h, BYTE* data, size_t n);
 
+// Bytes moved by LineSend / LineReceive since the library was loaded.
+struct LineCounters {
+  unsigned long long sent = 0;
+  unsigned long long received = 0;
+};
+LineCounters Counters();
+
 // Waits (through a replaceable function, so tests need not sleep).
 void Sleep(unsigned ms);
 
