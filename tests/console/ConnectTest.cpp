@@ -1,0 +1,205 @@
+// The connect commands end to end: the program against the simulated chip.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "RunProgram.h"
+#include "SimProcess.h"
+
+namespace {
+
+const char kBanner[] =
+    "------------------------------------------------------------\n"
+    "Corvane ISP Programmer V3.0.14\n"
+    "Support USART and DFU\n"
+    "------------------------------------------------------------\n\n";
+const char kCantOpen[] =
+    "Cannot open the com port, the port not exist or may be used by another application\n";
+
+// A fresh working folder without a Map/ of its own: the program then uses
+// the catalogue installed beside it.
+class WorkDir
+{
+public:
+    WorkDir()
+    {
+        char pattern[] = "/tmp/tarnflash-console-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        m_path = made != nullptr ? made : "/tmp";
+    }
+    ~WorkDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+ProgramRun RunIn(const WorkDir& dir, const std::vector<std::string>& args)
+{
+    return RunProgram(TARNFLASH_BINARY, args, dir.path(), 120);
+}
+
+std::string Identity(const char* connectLine, const std::string& name, int flashKB, const std::string& pid)
+{
+    return std::string(connectLine) + "\n" + "Device:  " + name + "    Flash:  " + std::to_string(flashKB) +
+           " KB\n" + "PID:  " + pid + "      BID:  4602    Version:  3.1\n" +
+           "Device connected Successfully\n\n";
+}
+
+struct Link {
+    const char* simLink;
+    const char* command;
+    const char* connectLine;
+};
+
+const Link kLinks[] = {
+    {"usart", "-com", "USART Connect......"},
+    {"i2c", "-i2c", "I2C Connect......"},
+#ifdef TARNFLASH_TEST_SPI
+    {"spi", "-spi", "SPI Connect......"},
+#endif
+#ifdef TARNFLASH_TEST_CAN
+    {"can", "-can", "CAN Connect......"},
+#endif
+};
+
+TEST(ConsoleConnect, EveryLinkIdentifiesTheDefaultChip)
+{
+    WorkDir dir;
+    for (const Link& link : kLinks) {
+        kvtest::SimProcess sim;
+        ASSERT_TRUE(sim.start({"--link", link.simLink})) << link.simLink;
+        ProgramRun run = RunIn(dir, {link.command, "--pn", sim.portName()});
+        EXPECT_EQ(run.exitCode, 0) << link.simLink;
+        EXPECT_EQ(run.out, kBanner + Identity(link.connectLine, "KV32S04", 256, "70040241")) << link.simLink;
+    }
+}
+
+TEST(ConsoleConnect, EveryFamilyOfTheCatalogue)
+{
+    struct Family { const char* device; const char* name; int flashKB; const char* pid; };
+    const Family families[] = {
+        {"70010101", "KV32S01", 64, "70010101"},
+        {"700101C1", "KV32S01", 128, "700101C1"},
+        {"KV32S04", "KV32S04", 256, "70040241"},
+        {"KV32S05", "KV32S05", 128, "700501C1"},
+        {"KV32S09", "KV32S09", 1024, "70090341"},
+        {"KV32S13", "KV32S13", 4096, "700D0401"},
+        {"KV32S15", "KV32S15", 1024, "700F0341"},
+        {"KV32S21", "KV32S21", 256, "70150241"},
+        {"KV32S25", "KV32S25", 512, "701902C1"},
+        {"KV32S31", "KV32S31", 256, "701F0241"},
+    };
+    WorkDir dir;
+    for (const Family& f : families) {
+        kvtest::SimProcess sim;
+        ASSERT_TRUE(sim.start({"--link", "i2c", "--device", f.device})) << f.device;
+        ProgramRun run = RunIn(dir, {"-i2c", "--pn", sim.portName()});
+        EXPECT_EQ(run.exitCode, 0) << f.device;
+        EXPECT_EQ(run.out, kBanner + Identity("I2C Connect......", f.name, f.flashKB, f.pid)) << f.device;
+    }
+}
+
+TEST(ConsoleConnect, FullPathSecondConnectAndCommandsAfter)
+{
+    // Parity NONE: a pseudo-terminal takes no parity setting once it has been
+    // configured, so a line that is opened again in the same session runs
+    // without one.
+    WorkDir dir;
+    kvtest::SimProcess sim;
+    ASSERT_TRUE(sim.start({"--link", "usart"}));
+    const std::string identity = Identity("USART Connect......", "KV32S04", 256, "70040241");
+    // a second connect on the same port closes the first connection first;
+    // the second one keeps the first one's serial settings
+    ProgramRun run = RunIn(dir, {"-com", "--pn", sim.ptyPath(), "--pr", "none", "--to", "2", "-com", "--PN",
+                                 sim.portName()});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, kBanner + identity + identity);
+
+    // a bad sector range ends the run before the chip is touched
+    run = RunIn(dir, {"-com", "--pn", sim.portName(), "--pr", "NONE", "-e", "--sec", "3-1"});
+    EXPECT_EQ(run.exitCode, 51);
+    EXPECT_EQ(run.out, kBanner + identity + "bad parameter 3-1\n");
+    // 128 sectors: 0-200 is out of range
+    run = RunIn(dir, {"-com", "--pn", sim.portName(), "--pr", "NONE", "-e", "--sec", "0-200"});
+    EXPECT_EQ(run.exitCode, 51);
+    EXPECT_EQ(run.out, kBanner + identity + "bad parameter 0-200\n");
+    // the walk meets "--br" after the connect: no command word, exit 1
+    run = RunIn(dir, {"-com", "--pn", sim.portName(), "--pr", "NONE", "--br"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.out, kBanner + identity);
+}
+
+TEST(ConsoleConnect, OneTimeProtectionNeedsConfirmation)
+{
+    WorkDir dir;
+    kvtest::SimProcess sim;
+    ASSERT_TRUE(sim.start({"--link", "i2c", "--device", "KV32S15"}));
+    ProgramRun run = RunIn(dir, {"-i2c", "--pn", sim.portName(), "-p", "--efap2"});
+    EXPECT_EQ(run.exitCode, 33);
+    EXPECT_EQ(run.out, kBanner + Identity("I2C Connect......", "KV32S15", 1024, "700F0341") +
+                           "KV32S15/S18/S29/S16/S19/S20/S21/S22/S23/S30/S25/S26/S28/S31/S32 need a parameter "
+                           "\"--y\" for operation \"--efap2\"!\n");
+}
+
+TEST(ConsoleConnect, BadSubOptionsAndMissingPorts)
+{
+    WorkDir dir;
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string printed;
+    };
+    const Case cases[] = {
+        {{"-com", "--pn", "ttyNOSUCH7", "--xyz", "1"}, 2, "USART Connect......\nbad parameter \"--xyz\"\n"},
+        {{"-com", "--to", "0"}, 2, "USART Connect......\nbad parameter \"0\"\n"},
+        {{"-com", "--to", "121"}, 2, "USART Connect......\nbad parameter \"121\"\n"},
+        {{"-com", "--auto", "13"}, 2, "USART Connect......\nbad parameter \"13\"\n"},
+        {{"-com", "--pn", "ttyNOSUCH7"}, 2, std::string("USART Connect......\n") + kCantOpen},
+        {{"-i2c", "--pn", "/dev/nosuch/tty3"}, 2, std::string("I2C Connect......\n") + kCantOpen},
+        {{"-spi", "--pn", "/dev/null"}, 2, std::string("SPI Connect......\n") + kCantOpen},
+        {{"-can"}, 2, std::string("CAN Connect......\n") + kCantOpen},
+        {{"-dfu"}, 2, "DFU Connect......\nUnable to get DFU device\n"},
+    };
+    for (const Case& c : cases) {
+        ProgramRun run = RunIn(dir, c.args);
+        EXPECT_EQ(run.exitCode, c.code) << c.args[0] << " " << c.args.back();
+        EXPECT_EQ(run.out, kBanner + c.printed) << c.args[0] << " " << c.args.back();
+    }
+}
+
+TEST(ConsoleConnect, SilentLineAndUnknownChip)
+{
+    WorkDir dir;
+    // A terminal nobody answers on.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string slave = ptsname(master);
+    ProgramRun run = RunIn(dir, {"-com", "--pn", slave});
+    close(master);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.out, std::string(kBanner) + "USART Connect......\n"
+                                              "Unrecognized device...Please, reset your device then try again \n");
+
+    // A chip the working folder's catalogue does not know.
+    ASSERT_EQ(std::system(("mkdir -p '" + dir.path() + "/Map'").c_str()), 0);
+    FILE* f = std::fopen((dir.path() + "/Map/Other.KVmap").c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("[Product]\nPID=70990241\nSerial=99\nName=Other\nSectorsPerSector=2\n[Sector0]\nSize=0x800\n", f);
+    std::fclose(f);
+    kvtest::SimProcess sim;
+    ASSERT_TRUE(sim.start({"--link", "i2c"}));
+    run = RunIn(dir, {"-i2c", "--pn", sim.portName()});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.out, std::string(kBanner) + "I2C Connect......\nInit Device Failed!\n");
+}
+
+} // namespace
