@@ -18,6 +18,11 @@ struct Call {
 
 // flag null: no flag check.
 BYTE Begin(HANDLE h, BOOL TARGET_DESCRIPTOR::*flag, Call* c);
+// True when [address, address + length) lies within the 32-bit address
+// space the protocol carries (never wrapped on the wire).
+inline bool Fits32(DWORD address, DWORD length) {
+  return address <= 0xFFFFFFFFul && length <= 0x100000000ul - address;
+}
 // A request for one command with every other field zero.
 KVBL_Request Request(BYTE cmd);
 // Raw packet write of an even length that the caller has checked.

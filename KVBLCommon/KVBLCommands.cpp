@@ -57,9 +57,9 @@ DWORD be32(const BYTE* p) {
 }
 
 // Even transfer length of a one-byte size, bounded by the packet buffer.
-BYTE evenLength(int port, BYTE size, WORD* even) {
+BYTE evenLength(int port, DWORD address, BYTE size, WORD* even) {
   const unsigned n = size + (size & 1u);
-  if (n == 0 || n > PacketSize(port)) return INPUT_PARAMS_ERROR;
+  if (n == 0 || n > PacketSize(port) || !Fits32(address, n)) return INPUT_PARAMS_ERROR;
   *even = static_cast<WORD>(n);
   return SUCCESS;
 }
@@ -146,7 +146,7 @@ KVBL_API BYTE KVBL_READ(HANDLE hCOM, DWORD Address, BYTE Size, LPBYTE pData) {
   if (r != SUCCESS) return r;
   if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
   WORD n = 0;
-  if ((r = evenLength(c.port, Size, &n)) != SUCCESS) return r;
+  if ((r = evenLength(c.port, Address, Size, &n)) != SUCCESS) return r;
   BYTE buf[KVBL_MAX_PACKET];
   std::memset(buf, 0xFF, sizeof(buf));
   KVBL_Request rq = Request(READ_CMD);
@@ -166,7 +166,7 @@ KVBL_API BYTE KVBL_WRITE(HANDLE hCOM, DWORD address, BYTE size, LPBYTE pData) {
   if (r != SUCCESS) return r;
   if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
   WORD n = 0;
-  if ((r = evenLength(c.port, size, &n)) != SUCCESS) return r;
+  if ((r = evenLength(c.port, address, size, &n)) != SUCCESS) return r;
   BYTE buf[KVBL_MAX_PACKET];
   std::memset(buf, 0xFF, sizeof(buf));
   std::memcpy(buf, pData, size);
@@ -177,6 +177,7 @@ KVBL_API BYTE KVBL_GO(HANDLE hCOM, DWORD Address) {
   Call c;
   BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::GO_CMD, &c);
   if (r != SUCCESS) return r;
+  if (!Fits32(Address, 1)) return INPUT_PARAMS_ERROR;
   KVBL_Request rq = Request(GO_CMD);
   rq._address = Address;
   return Send_RQ(hCOM, &rq);

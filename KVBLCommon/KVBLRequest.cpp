@@ -93,6 +93,28 @@ BYTE StoreGetId(TARGET_DESCRIPTOR* t, const BYTE answer[6]) {
   return SUCCESS;
 }
 
+WorkingDescriptor::WorkingDescriptor(int port) : m_port(port) {
+  if (TARGET_DESCRIPTOR* d = Descriptor(port)) {
+    t = *d;
+    m_valid = true;
+  }
+  m_portPid = t.PID;
+}
+
+WorkingDescriptor::~WorkingDescriptor() {
+  if (!m_stored && t.PID != m_portPid) delete[] t.PID;
+}
+
+void WorkingDescriptor::clear() {
+  if (t.PID != m_portPid) delete[] t.PID;
+  std::memset(&t, 0, sizeof(t));
+}
+
+void WorkingDescriptor::store() {
+  StoreDescriptor(m_port, &t);
+  m_stored = true;
+}
+
 void StoreDescriptor(int port, TARGET_DESCRIPTOR* work) {
   TARGET_DESCRIPTOR* d = Descriptor(port);
   if (d == nullptr) return;
@@ -101,39 +123,6 @@ void StoreDescriptor(int port, TARGET_DESCRIPTOR* work) {
 }
 
 namespace {
-
-// Working copy of the port's descriptor for GET / GET_VER_ROPS / GET_ID. The
-// port's identifier buffer stays the port's; a new one that is never stored
-// back is freed here.
-class WorkingDescriptor {
- public:
-  explicit WorkingDescriptor(int port) : m_port(port) {
-    if (TARGET_DESCRIPTOR* d = Descriptor(port)) {
-      t = *d;
-      m_valid = true;
-    }
-    m_portPid = t.PID;
-  }
-  ~WorkingDescriptor() {
-    if (!m_stored && t.PID != m_portPid) delete[] t.PID;
-  }
-  bool valid() const { return m_valid; }
-  void clear() {
-    if (t.PID != m_portPid) delete[] t.PID;
-    std::memset(&t, 0, sizeof(t));
-  }
-  void store() {
-    StoreDescriptor(m_port, &t);
-    m_stored = true;
-  }
-  TARGET_DESCRIPTOR t{};
-
- private:
-  int m_port;
-  bool m_valid = false;
-  bool m_stored = false;
-  LPBYTE m_portPid = nullptr;
-};
 
 BYTE finalByte(const Flavour* f, HANDLE h, BYTE cmd, BYTE refused) {
   if (f->finalByteIsAck) return Ack(f, h, cmd, ACK_LATER);

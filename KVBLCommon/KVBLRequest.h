@@ -39,6 +39,28 @@ BYTE StoreGetId(TARGET_DESCRIPTOR* t, const BYTE answer[6]);
 // Makes `work` the port's descriptor, freeing an identifier it replaces.
 void StoreDescriptor(int port, TARGET_DESCRIPTOR* work);
 
+// Working copy of a port's descriptor for the commands that fill it (GET,
+// GET_VER_ROPS, GET_ID): filled from the port's, stored back with store()
+// when the command's last acknowledge arrived. The port's identifier buffer
+// stays the port's; a new one that is never stored back is freed.
+class WorkingDescriptor {
+ public:
+  explicit WorkingDescriptor(int port);
+  ~WorkingDescriptor();
+  WorkingDescriptor(const WorkingDescriptor&) = delete;
+  WorkingDescriptor& operator=(const WorkingDescriptor&) = delete;
+  bool valid() const { return m_valid; }  // false: the port has no descriptor
+  void clear();                           // GET starts from a clear descriptor
+  void store();
+  TARGET_DESCRIPTOR t{};
+
+ private:
+  int m_port;
+  bool m_valid = false;
+  bool m_stored = false;
+  LPBYTE m_portPid = nullptr;
+};
+
 // Sets the flag of one command code; false for an unknown code.
 bool SetCommandFlag(TARGET_DESCRIPTOR* t, BYTE code);
 

@@ -54,6 +54,7 @@ KVBL_API BYTE KVBL_UPLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length
   BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::READ_CMD, &c);
   if (r != SUCCESS) return r;
   if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
+  if (!Fits32(Address, Length)) return INPUT_PARAMS_ERROR;
   const DWORD P = PacketSize(c.port);
   BYTE buf[KVBL_MAX_PACKET];
   for (DWORD off = 0; off < Length;) {
@@ -73,6 +74,7 @@ KVBL_API BYTE KVBL_VERIFY(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length
   BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::READ_CMD, &c);
   if (r != SUCCESS) return r;
   if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
+  if (!Fits32(Address, Length)) return INPUT_PARAMS_ERROR;
   const DWORD P = PacketSize(c.port);
   BYTE buf[KVBL_MAX_PACKET];
   for (DWORD off = 0; off < Length;) {
@@ -94,6 +96,7 @@ KVBL_API BYTE KVBL_DNLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length
   BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::WRITE_CMD, &c);
   if (r != SUCCESS) return r;
   if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
+  if (!Fits32(Address, Length)) return INPUT_PARAMS_ERROR;
   const DWORD P = PacketSize(c.port);
   const DWORD full = Length / P, tail = Length % P;
   BYTE buf[KVBL_MAX_PACKET];

@@ -134,12 +134,19 @@ TEST_F(CommandFixture, ReadAndWriteFramesAndOddSizes) {
 TEST_F(CommandFixture, SizesOutsideThePacketAreRefused) {
   allow(&TARGET_DESCRIPTOR::READ_CMD);
   allow(&TARGET_DESCRIPTOR::WRITE_CMD);
+  allow(&TARGET_DESCRIPTOR::GO_CMD);
   BYTE buf[256] = {};
   ASSERT_EQ(SUCCESS, SetPaketSize(h, 16));
   EXPECT_EQ(INPUT_PARAMS_ERROR, KVBL_READ(h, 0, 17, buf));
   EXPECT_EQ(INPUT_PARAMS_ERROR, KVBL_WRITE(h, 0, 18, buf));
   EXPECT_EQ(INPUT_PARAMS_ERROR, KVBL_READ(h, 0, 0, buf));
   EXPECT_EQ(INPUT_PARAMS_ERROR, KVBL_WRITE(h, 0, 0, buf));
+  // Ranges that would wrap the 32-bit address on the wire.
+  EXPECT_EQ(INPUT_PARAMS_ERROR, KVBL_READ(h, 0xFFFFFFFF, 2, buf));
+  EXPECT_EQ(INPUT_PARAMS_ERROR, KVBL_WRITE(h, 0x100000000ul, 2, buf));
+  EXPECT_EQ(INPUT_PARAMS_ERROR, KVBL_UPLOAD(h, 0xFFFFFF00, buf, 0x101));
+  EXPECT_EQ(INPUT_PARAMS_ERROR, KVBL_DNLOAD(h, 0xFFFFFF00, buf, 0x101, 0));
+  EXPECT_EQ(INPUT_PARAMS_ERROR, KVBL_GO(h, 0x100000000ul));
   EXPECT_TRUE(st.written.empty());
 }
 
