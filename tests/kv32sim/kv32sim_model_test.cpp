@@ -145,6 +145,23 @@ TEST(ChipModelTest, SlibStatusesAndWhatItShields) {
   EXPECT_EQ(out[0], 0xFF) << "disabling sLib erases its sectors";
 }
 
+TEST(ChipModelTest, PaddedWriteOfTheLastLockByte) {
+  // A one-byte write goes out as two; the second byte lies past the lock
+  // area and keeps its value.
+  ChipModel chip(profileOf("KV32S21"), kUid);
+  uint8_t next = 0;
+  ASSERT_TRUE(chip.read(0x1FFFF580, 1, &next));
+  const uint8_t changed[2] = {0x00, static_cast<uint8_t>(next ^ 1)}, kept[2] = {0x00, next};
+  EXPECT_FALSE(chip.write(0x1FFFF57F, changed, 2));
+  uint8_t lock = 0;
+  ASSERT_TRUE(chip.read(0x1FFFF57F, 1, &lock));
+  EXPECT_EQ(lock, 0xFF) << "a refused write changed a lock byte";
+  EXPECT_TRUE(chip.write(0x1FFFF57F, kept, 2));
+  const uint8_t data[32] = {1};
+  EXPECT_FALSE(chip.write(0x1FFFE400 + 127 * 32, data, 32));  // its block is locked now
+  EXPECT_TRUE(chip.write(0x1FFFE400 + 126 * 32, data, 32));
+}
+
 TEST(ChipModelTest, CrcMatchesAByteWiseReference) {
   // Byte-wise CRC-32 with the same polynomial; its check value for
   // "123456789" is 0376E6E7.

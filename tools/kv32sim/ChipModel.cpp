@@ -177,7 +177,32 @@ bool ChipModel::read(uint32_t address, uint32_t n, uint8_t* out) const {
 }
 
 bool ChipModel::write(uint32_t address, const uint8_t* data, uint32_t n) {
+  // Everything is checked before anything is written.
+  return store(address, data, n, false) && store(address, data, n, true);
+}
+
+bool ChipModel::storeAcross(uint32_t address, const uint8_t* data, uint32_t n, bool apply) {
+  // A write that leaves its region, such as a padded write of the last lock
+  // byte: every byte outside writable memory must keep its value.
+  uint32_t i = 0;
+  while (i < n) {
+    const Area a = area(address + i, 1);
+    uint32_t j = i + 1;
+    while (j < n && area(address + j, 1) == a) ++j;
+    if (a == Area::None) return false;
+    if (a == Area::System) {
+      if (memcmp(m_m.sys(address + i), data + i, j - i) != 0) return false;
+    } else if (!store(address + i, data + i, j - i, apply)) {
+      return false;
+    }
+    i = j;
+  }
+  return true;
+}
+
+bool ChipModel::store(uint32_t address, const uint8_t* data, uint32_t n, bool apply) {
   auto refuse = [&](const char* why) {
+    if (apply) return false;
     if (m_log) m_log->note("write of %u byte(s) at %08X refused: %s", n, address, why);
     return false;
   };
@@ -190,6 +215,7 @@ bool ChipModel::write(uint32_t address, const uint8_t* data, uint32_t n) {
   switch (a) {
     case Area::None:
     case Area::System:
+      if (n > 1 && storeAcross(address, data, n, apply)) return true;
       return refuse("not writable memory");
     case Area::Flash:
     case Area::Bank3: {
@@ -203,29 +229,31 @@ bool ChipModel::write(uint32_t address, const uint8_t* data, uint32_t n) {
       }
       uint8_t* mem = main ? &m_m.flash[off] : &m_m.bank3[off];
       if (!blankOrEqual(mem)) return refuse("flash not erased");
-      memcpy(mem, data, n);
+      if (apply) memcpy(mem, data, n);
       return true;
     }
     case Area::Sram:
-      memcpy(&m_sram[address - kSramBase], data, n);
+      if (apply) memcpy(&m_sram[address - kSramBase], data, n);
       return true;
     case Area::Option:
       if (level2Locked()) return refuse("level-2 protection is permanent");
       // Option bytes are erased and programmed by the bootloader itself.
-      memcpy(m_m.sys(address), data, n);
-      m_optionsChanged = true;
+      if (apply) {
+        memcpy(m_m.sys(address), data, n);
+        m_optionsChanged = true;
+      }
       return true;
     case Area::Otp: {
       const uint32_t off = address - m_p.otpAddress;
       for (uint32_t blk = off / 32; blk <= (off + n - 1) / 32; ++blk)
         if (*m_m.sys(m_p.lockAddress + blk) != 0xFF) return refuse("OTP block locked");
       if (!blankOrEqual(m_m.sys(address))) return refuse("OTP bytes already programmed");
-      memcpy(m_m.sys(address), data, n);
+      if (apply) memcpy(m_m.sys(address), data, n);
       return true;
     }
     case Area::Lock:
       if (!blankOrEqual(m_m.sys(address))) return refuse("lock bytes already programmed");
-      memcpy(m_m.sys(address), data, n);
+      if (apply) memcpy(m_m.sys(address), data, n);
       return true;
   }
   return false;

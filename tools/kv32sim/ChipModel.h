@@ -75,6 +75,9 @@ class ChipModel {
  private:
   enum class Area { None, Flash, Bank3, Sram, Option, Otp, Lock, System };
   Area area(uint32_t address, uint32_t n) const;
+  // apply false: only checks.
+  bool store(uint32_t address, const uint8_t* data, uint32_t n, bool apply);
+  bool storeAcross(uint32_t address, const uint8_t* data, uint32_t n, bool apply);
   bool sectorProtected(uint32_t page) const;  // erase/program protection
   bool inSlib(uint32_t page) const;
   bool slibCode(uint32_t page) const;

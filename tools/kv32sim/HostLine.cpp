@@ -56,10 +56,16 @@ HostLine::Clock::duration HostLine::byteTime() const {
 }
 
 void HostLine::sleepUntil(Clock::time_point t) const {
-  while (Clock::now() < t) {
+  // Sleeps overshoot by tens of microseconds, a byte at high rates lasts about
+  // ten: sleep while far away, then yield until the moment comes.
+  for (;;) {
     if (m_stop && m_stop->load()) return;
     const auto left = t - Clock::now();
-    std::this_thread::sleep_for(left < std::chrono::milliseconds(50) ? left : std::chrono::milliseconds(50));
+    if (left <= Clock::duration::zero()) return;
+    if (left > std::chrono::milliseconds(2))
+      std::this_thread::sleep_for(std::min<Clock::duration>(left - std::chrono::milliseconds(1), std::chrono::milliseconds(50)));
+    else
+      std::this_thread::yield();
   }
 }
 
