@@ -50,15 +50,17 @@ int CProgramFile::Create(CDevice* obDevice) {
   // The external bank's elements follow the mapping's own main sectors.
   const long mainSectors = std::max(0, obDevice->m_CMapping->GetSectorNums());
   QList<long> wanted;
+  const long bankSectors = long(count) - mainSectors;
   for (int k = 0; k < m_aSectorIndexs.size() && k < m_iSectorNum; ++k) {
-    const int s = m_aSectorIndexs[k];
-    if (s < 0) return CResult::FILES_BADPARAMETER;
-    wanted.append(s >= EXTERNAL_BANK_SECTOR ? s - EXTERNAL_BANK_SECTOR + mainSectors : s);
+    const long s = m_aSectorIndexs[k];
+    const bool bank = s >= EXTERNAL_BANK_SECTOR;
+    // A sector the chip does not have is refused, never skipped.
+    if (s < 0 || (!bank && s >= mainSectors) || (bank && s - EXTERNAL_BANK_SECTOR >= bankSectors))
+      return CResult::FILES_BADPARAMETER;
+    wanted.append(bank ? s - EXTERNAL_BANK_SECTOR + mainSectors : s);
   }
   std::sort(wanted.begin(), wanted.end());
   wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
-  // A sector the image does not have is refused, never skipped.
-  if (!wanted.isEmpty() && wanted.last() >= long(count)) return CResult::FILES_BADPARAMETER;
   for (long i : wanted)
     if ((result = FetchElement(static_cast<unsigned long>(i))) != CResult::SUCCESS) return result;
   // The chosen elements go into a new empty image one by one (SetElement).

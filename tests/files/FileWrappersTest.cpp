@@ -5,20 +5,17 @@
 #include "ImageHelpers.h"
 #include "TempMapDir.h"
 #include "device/DeviceManager.h"
-#include "device/Mapping.h"
 #include "files/ProgramFile.h"
 #include "files/UserSystemDataFile.h"
 #include "result/Result.h"
 
 namespace {
 
-// A scratch catalogue with a 256 KB chip of 2 KB sectors and a 64 KB chip
-// of 4 KB sectors.
+// A 256 KB chip of 2 KB sectors and a 64 KB chip of 4 KB sectors.
 struct Chips {
   TempMapDir dir;
   CDeviceManager manager;
-  CDevice* s04 = nullptr;
-  CDevice* big = nullptr;
+  CDevice *s04 = nullptr, *big = nullptr;
   Chips() {
     dir.write("Map/S04.KVmap", MapText("70040241", "04", "S04", 2, 0x800, 128));
     dir.write("Map/S04_256K.KVmap", MapText("", "", "S04", 2, 0x800, 128));
@@ -29,29 +26,29 @@ struct Chips {
   }
   void writeImage(const std::string& name, const std::vector<Elem>& elems) {
     FILES_HIMAGE image = MakeImage(elems);
-    ASSERT_EQ(FILES_ImageToFile(dir.file(name).c_str(), image), libfiles::FILES_NOERROR);
+    EXPECT_EQ(FILES_ImageToFile(dir.file(name).c_str(), image), libfiles::FILES_NOERROR);
     FILES_DestroyImage(&image);
   }
 };
 
-TEST(FileWrappers, FileTypeFromName) {
-  struct {
+TEST(FileWrappers, FileTypeFromTheLastPathComponent) {
+  const struct {
     const char* name;
     CFiles::Type type;
-  } cases[] = {{"FIRMWARE.HEX", CFiles::HEX}, {"image.srec", CFiles::S19}, {"a.s19", CFiles::S19},
-               {"data.bin.hex", CFiles::BIN}, {"readme", CFiles::UNKNOWN}, {"", CFiles::UNKNOWN}};
+  } cases[] = {{"FIRMWARE.HEX", CFiles::HEX},     {"image.srec", CFiles::S19},        {"a.s19", CFiles::S19},
+               {"data.bin.hex", CFiles::BIN},     {"readme", CFiles::UNKNOWN},        {"", CFiles::UNKNOWN},
+               {"build.hex/readme", CFiles::UNKNOWN}, {"/tmp/x.bin/app.S19", CFiles::S19}};
   for (auto c : cases) EXPECT_EQ(CFiles::ParseFileType(c.name), c.type) << c.name;
 }
 
 TEST(ProgramFile, OpenWalksSectorPiecesWithProgress) {
   Chips chips;
-  ASSERT_TRUE(chips.s04 && chips.big);
   chips.writeImage("app.hex", {{0x08000700, Pattern(0x200, 1)}, {0x08003000, Pattern(4, 2)}});
   CProgramFile file;
+  EXPECT_EQ(file.SetElement(), CResult::FILES_NOTOPEN);
+  EXPECT_EQ(file.Save(chips.dir.file("x.hex")), CResult::FILES_NOTOPEN);
   ASSERT_EQ(file.Open(chips.dir.file("app.hex"), chips.s04), CResult::SUCCESS);
-  EXPECT_TRUE(file.HasOpen());
   EXPECT_EQ(file.GetType(), CFiles::HEX);
-  EXPECT_EQ(file.GetPath(), chips.dir.file("app.hex"));
   ASSERT_EQ(file.GetElementCount(), 3);  // split at 0x08000800
   EXPECT_EQ(file.GetFileSize(), 0x204u);
   unsigned int start = 0;
@@ -64,21 +61,18 @@ TEST(ProgramFile, OpenWalksSectorPiecesWithProgress) {
     ASSERT_NE(el, nullptr);
     EXPECT_EQ(el->dwAddress, e[0]);
     EXPECT_EQ(el->dwDataLength, e[1]);
-    progress += unsigned(e[1]);
-    EXPECT_EQ(file.GetFileStatus(), progress);
+    EXPECT_EQ(file.GetFileStatus(), progress += unsigned(e[1]));
   }
   EXPECT_EQ(file.GetElement(), nullptr);
   EXPECT_EQ(file.GetElement(), nullptr);
   EXPECT_EQ(file.GetCurrentElementIndex(), 2);
   file.ResetElement();
   EXPECT_EQ(file.GetFileStatus(), 0u);
-  ASSERT_NE(file.GetElement(), nullptr);
-  EXPECT_EQ(file.GetElement()->dwAddress, 0x08000800u);
+  EXPECT_EQ(file.GetElement()->dwAddress, 0x08000700u);
   file.Close();
   EXPECT_FALSE(file.HasOpen());
-  EXPECT_EQ(file.GetElementCount(), 0);
   EXPECT_EQ(file.GetElement(), nullptr);
-  EXPECT_EQ(file.GetPath(), "");
+  EXPECT_EQ(file.GetStartAddress(&start), CResult::FILES_NOTOPEN);
 }
 
 TEST(ProgramFile, OpenFailuresAndOptimise) {
@@ -86,31 +80,28 @@ TEST(ProgramFile, OpenFailuresAndOptimise) {
   chips.writeImage("blank.srec", {{0x08000000, std::vector<uint8_t>(0x1000, 0xFF)}});
   chips.writeImage("outside.hex", {{0x08040000, {1, 2}}});  // past the 256 KB
   chips.dir.write("broken.hex", ":0400000001020304F1\n:00000001FF\n");
-  CProgramFile file;
-  file.SetOptimizeForOpen(true);
-  ASSERT_EQ(file.Open(chips.dir.file("blank.srec"), chips.s04), CResult::SUCCESS);
-  EXPECT_EQ(file.GetElementCount(), 0);
-  file.SetOptimizeForOpen(false);
-  ASSERT_EQ(file.Open(chips.dir.file("blank.srec"), chips.s04), CResult::SUCCESS);
-  EXPECT_EQ(file.GetElementCount(), 2);
+  CDevice bare;  // a chip whose sector file is missing
   const struct {
     std::string path;
     CDevice* device;
-    int code;
+    bool optimize;
+    int code, elements;
   } cases[] = {
-      {chips.dir.file("outside.hex"), chips.s04, CResult::FILES_BADADDRESSRANGE},
-      {chips.dir.file("broken.hex"), chips.s04, CResult::FILES_BADFORMAT},
-      {chips.dir.file("missing.hex"), chips.s04, CResult::FILES_UNABLETOOPENFILE},
-      {chips.dir.file("notes.txt"), chips.s04, CResult::FILES_BADSUFFIX},
-      {chips.dir.file("blank.srec"), nullptr, CResult::UNKNOWN_ERROR},
+      {chips.dir.file("blank.srec"), chips.s04, true, CResult::SUCCESS, 0},
+      {chips.dir.file("blank.srec"), chips.s04, false, CResult::SUCCESS, 2},
+      {chips.dir.file("outside.hex"), chips.s04, false, CResult::FILES_BADADDRESSRANGE, 0},
+      {chips.dir.file("broken.hex"), chips.s04, false, CResult::FILES_BADFORMAT, 0},
+      {chips.dir.file("missing.hex"), chips.s04, false, CResult::FILES_UNABLETOOPENFILE, 0},
+      {chips.dir.file("notes.txt"), chips.s04, false, CResult::FILES_BADSUFFIX, 0},
+      {chips.dir.file("blank.srec"), nullptr, false, CResult::UNKNOWN_ERROR, 0},
+      {chips.dir.file("blank.srec"), &bare, false, CResult::UNKNOWN_ERROR, 0},
   };
+  CProgramFile file;
   for (const auto& c : cases) {
+    file.SetOptimizeForOpen(c.optimize);
     EXPECT_EQ(file.Open(c.path, c.device), c.code) << c.path;
-    EXPECT_EQ(file.GetElementCount(), 0) << c.path;
+    EXPECT_EQ(file.GetElementCount(), c.elements) << c.path;
   }
-  // A chip whose sector file is missing has no mapping to open against.
-  CDevice bare;
-  EXPECT_EQ(file.Open(chips.dir.file("blank.srec"), &bare), CResult::UNKNOWN_ERROR);
 }
 
 TEST(ProgramFile, CreateChosenSectorsWithTheExternalBank) {
@@ -121,22 +112,17 @@ TEST(ProgramFile, CreateChosenSectorsWithTheExternalBank) {
     std::vector<unsigned long> addresses;
   } cases[] = {
       {chips.s04, {0, 2, 0x8000}, {0x08000000, 0x08001000, 0x08400000}},
-      // 4 KB sectors: the bank follows the 16 main sectors, not flash / 2.
-      {chips.big, {0x8001, 15}, {0x0800F000, 0x08401000}},
+      {chips.big, {0x8001, 15}, {0x0800F000, 0x08401000}},  // the bank follows the 16 main sectors
   };
   for (auto& c : cases) {
     CProgramFile file;
     file.SetSectorIndexsForCreate(c.sectors, c.sectors.size());
     file.SetBank3SizeForCreate(8);
-    ASSERT_FALSE(file.IsCreateAllSectors());
     ASSERT_EQ(file.Create(c.device), CResult::SUCCESS);
-    std::vector<unsigned long> got;
     for (IMAGEELEMENT* e = file.GetElement(); e; e = file.GetElement()) {
-      got.push_back(e->dwAddress);
       e->Data[0] = 0x42;  // what the chip answered
       ASSERT_EQ(file.SetElement(), CResult::SUCCESS);
     }
-    EXPECT_EQ(got, c.addresses);
     ASSERT_EQ(file.Save(chips.dir.file("up.srec")), CResult::SUCCESS);
     FILES_HIMAGE image = nullptr;
     ASSERT_EQ(FILES_ImageFromFile(chips.dir.file("up.srec").c_str(), &image, 1), libfiles::FILES_NOERROR);
@@ -148,32 +134,31 @@ TEST(ProgramFile, CreateChosenSectorsWithTheExternalBank) {
       EXPECT_EQ(saved[i].data[0], 0x42);
     }
   }
-  // A sector the chip does not have is refused instead of left out.
-  CProgramFile file;
-  file.SetSectorIndexsForCreate({1, 128}, 2);
-  EXPECT_EQ(file.Create(chips.s04), CResult::FILES_BADPARAMETER);
-  file.SetSectorIndexsForCreate({0x8000 + 2}, 1);
-  file.SetBank3SizeForCreate(8);  // two bank sectors only
-  EXPECT_EQ(file.Create(chips.s04), CResult::FILES_BADPARAMETER);
-  // Only the first sectorNum entries count.
-  file.SetSectorIndexsForCreate({3, 128}, 1);
-  ASSERT_EQ(file.Create(chips.s04), CResult::SUCCESS);
-  EXPECT_EQ(file.GetElementCount(), 1);
+  // A sector the chip does not have is refused instead of left out; only
+  // the first sectorNum entries count.
+  const struct {
+    QList<int> sectors;
+    int number, code;
+  } choices[] = {{{1, 128}, 2, CResult::FILES_BADPARAMETER}, {{0x8002}, 1, CResult::FILES_BADPARAMETER},
+                 {{3, 128}, 1, CResult::SUCCESS}};
+  for (auto& c : choices) {
+    CProgramFile file;
+    file.SetSectorIndexsForCreate(c.sectors, c.number);
+    file.SetBank3SizeForCreate(8);  // two bank sectors
+    EXPECT_EQ(file.Create(chips.s04), c.code);
+  }
 }
 
 TEST(ProgramFile, CreateAllSectorsReplacesInPlace) {
   Chips chips;
   CProgramFile file;
-  ASSERT_TRUE(file.IsCreateAllSectors());
   ASSERT_EQ(file.Create(chips.big), CResult::SUCCESS);
   ASSERT_EQ(file.GetElementCount(), 16);
-  EXPECT_EQ(file.GetFileSize(), 64u * 1024);
   for (IMAGEELEMENT* e = file.GetElement(); e; e = file.GetElement()) {
     e->Data[1] = 0x00;
     ASSERT_EQ(file.SetElement(), CResult::SUCCESS);
   }
   ASSERT_EQ(file.Save(chips.dir.file("all.bin")), CResult::SUCCESS);
-  EXPECT_EQ(file.GetType(), CFiles::BIN);
   const std::string bytes = chips.dir.read("all.bin");
   ASSERT_EQ(bytes.size(), 64u * 1024);
   EXPECT_EQ(uint8_t(bytes[0x1001]), 0x00);
@@ -182,42 +167,24 @@ TEST(ProgramFile, CreateAllSectorsReplacesInPlace) {
 
 TEST(UserSystemDataFile, CreateSaveOpen) {
   Chips chips;
-  CUserSystemDataFile file;
+  CUserSystemDataFile file, back;
   EXPECT_EQ(file.Create(nullptr), CResult::UNKNOWN_ERROR);
   ASSERT_EQ(file.Create(chips.s04), CResult::SUCCESS);
-  ASSERT_EQ(file.GetElementCount(), 1);
   IMAGEELEMENT* e = file.GetElement();
-  ASSERT_NE(e, nullptr);
-  EXPECT_EQ(e->dwAddress, 0u);
-  ASSERT_EQ(e->dwDataLength, 4096u);
+  ASSERT_TRUE(e && e->dwAddress == 0 && e->dwDataLength == 4096);
   e->Data[0] = 0xA5, e->Data[1] = 0x5A;
   ASSERT_EQ(file.SetElement(), CResult::SUCCESS);
   ASSERT_EQ(file.Save(chips.dir.file("opt.hex")), CResult::SUCCESS);
-
-  CUserSystemDataFile back;
   ASSERT_EQ(back.Open(chips.dir.file("opt.hex"), nullptr), CResult::SUCCESS);
   ASSERT_EQ(back.GetElementCount(), 1);
   IMAGEELEMENT* b = back.GetElement();
-  ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->dwDataLength, 4096u);
-  EXPECT_EQ(b->Data[0], 0xA5);
-  EXPECT_EQ(b->Data[1], 0x5A);
-  EXPECT_EQ(b->Data[2], 0xFF);
+  ASSERT_EQ(b->dwDataLength, 4096u);
+  EXPECT_EQ(std::vector<uint8_t>(b->Data, b->Data + 3), (std::vector<uint8_t>{0xA5, 0x5A, 0xFF}));
   // An empty file opens without an element (the caller reports it).
   chips.dir.write("empty.bin", "");
   ASSERT_EQ(back.Open(chips.dir.file("empty.bin"), nullptr), CResult::SUCCESS);
   EXPECT_EQ(back.GetElementCount(), 0);
   EXPECT_EQ(back.GetPath(), chips.dir.file("empty.bin"));
-}
-
-TEST(FileWrappers, ClosedObjectsRefuseWork) {
-  CProgramFile file;
-  unsigned int start = 7;
-  EXPECT_EQ(file.SetElement(), CResult::FILES_NOTOPEN);
-  EXPECT_EQ(file.GetStartAddress(&start), CResult::FILES_NOTOPEN);
-  EXPECT_EQ(file.Save("/tmp/never.hex"), CResult::FILES_NOTOPEN);
-  EXPECT_EQ(file.GetElement(), nullptr);
-  EXPECT_EQ(start, 7u);
 }
 
 }  // namespace

@@ -9,20 +9,6 @@ using namespace libfiles;
 
 namespace {
 
-TEST(FileKind, OneRuleOnTheLastPathComponent) {
-  struct {
-    const char* path;
-    FILES_KIND kind;
-  } cases[] = {
-      {"FIRMWARE.HEX", FILES_KIND_HEX},   {"image.srec", FILES_KIND_SREC},  {"a.s19", FILES_KIND_SREC},
-      {"data.bin.hex", FILES_KIND_BIN},   {"readme", FILES_KIND_UNKNOWN},  {"", FILES_KIND_UNKNOWN},
-      {"build.hex/readme", FILES_KIND_UNKNOWN},  // a folder's name does not decide
-      {"/tmp/x.bin/app.S19", FILES_KIND_SREC},   {"app.hexdump", FILES_KIND_HEX},
-  };
-  for (auto c : cases) EXPECT_EQ(FILES_GetFileKind(c.path), c.kind) << c.path;
-  EXPECT_EQ(FILES_GetFileKind(nullptr), FILES_KIND_UNKNOWN);
-}
-
 // Writing then reading gives the same elements, for every writer; sparse
 // data stays in separate elements.
 TEST(RoundTrip, EveryFormatKeepsElementsExactly) {
@@ -175,18 +161,18 @@ TEST(CreatedImages, OneBlankElementPerSectorThenTheExternalBank) {
 
 TEST(Elements, InsertReplaceAndBufferBounds) {
   FILES_HIMAGE image = MakeImage({{0x100, {1}}, {0x300, {3}}});
-  uint8_t two[] = {2, 2};
-  IMAGEELEMENT e{0x200, 2, two};
-  EXPECT_EQ(FILES_SetImageElement(image, 1, true, &e), FILES_NOERROR);
-  EXPECT_EQ(FILES_SetImageElement(image, 9, true, &e), FILES_BADPARAMETER);
-  EXPECT_EQ(FILES_SetImageElement(image, 3, false, &e), FILES_BADPARAMETER);
-  e.dwAddress = 0xFFFFFFFF;
-  EXPECT_EQ(FILES_SetImageElement(image, 0, false, &e), FILES_BADADDRESSRANGE);
-  e.Data = nullptr;
-  EXPECT_EQ(FILES_SetImageElement(image, 0, false, &e), FILES_BADPARAMETER);
+  uint8_t two[] = {2, 2}, one = 0;
+  const struct {
+    IMAGEELEMENT element;
+    unsigned long index;
+    bool insert;
+    unsigned int code;
+  } cases[] = {{{0x200, 2, two}, 1, true, FILES_NOERROR},          {{0x200, 2, two}, 9, true, FILES_BADPARAMETER},
+               {{0x200, 2, two}, 3, false, FILES_BADPARAMETER},    {{0xFFFFFFFF, 2, two}, 0, false, FILES_BADADDRESSRANGE},
+               {{0x200, 2, nullptr}, 0, false, FILES_BADPARAMETER}};
+  for (auto c : cases) EXPECT_EQ(FILES_SetImageElement(image, c.index, c.insert, &c.element), c.code);
   EXPECT_EQ(Elements(image), (std::vector<Elem>{{0x100, {1}}, {0x200, {2, 2}}, {0x300, {3}}}));
   // A buffer smaller than the element is refused, not overrun.
-  uint8_t one = 0;
   IMAGEELEMENT small{0, 1, &one};
   EXPECT_EQ(FILES_GetImageElement(image, 1, &small), FILES_BADPARAMETER);
   EXPECT_EQ(FILES_GetImageElement(image, 3, &small), FILES_BADPARAMETER);

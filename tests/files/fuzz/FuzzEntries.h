@@ -11,6 +11,5 @@
 int FuzzIntelHex(const uint8_t* data, size_t size);
 int FuzzSRecord(const uint8_t* data, size_t size);
 int FuzzDeviceMap(const uint8_t* data, size_t size);
-int FuzzUserSystemData(const uint8_t* data, size_t size);
 
 #endif

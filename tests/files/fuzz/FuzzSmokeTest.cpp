@@ -65,14 +65,4 @@ TEST(FuzzSmoke, DeviceMap) {
                       "Size=0x800\nCount=128\n[Sector1]\nSize=0x10000\nCount=3\n"});
 }
 
-TEST(FuzzSmoke, UserSystemData) {
-  std::vector<std::string> seeds;
-  for (int series : {4, 5, 9, 13, 21, 31}) {
-    std::string s = {char(series), char(0x47), char(2), char(16)};
-    for (int i = 0; i < 4096; ++i) s.push_back(char(i & 1 ? ~(i / 2) : i / 2));
-    seeds.push_back(s);
-  }
-  Exercise(FuzzUserSystemData, seeds);
-}
-
 }  // namespace
