@@ -1,0 +1,378 @@
+// The flash commands of the program against the simulated chip: what they
+// print, their exit codes, and what the chip's flash holds afterwards.
+
+#include "RunProgram.h"
+#include "SimProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+const uint32_t kFlashBase = 0x08000000;
+
+Bytes ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const Bytes& data)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+Bytes RandomBytes(size_t n, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    Bytes out(n);
+    for (auto& b : out)
+        b = static_cast<unsigned char>(gen() & 0xFF);
+    return out;
+}
+
+bool Shell(const std::string& command)
+{
+    return std::system(command.c_str()) == 0;
+}
+
+// A scratch folder per test, removed afterwards.
+class ScratchDir {
+public:
+    ScratchDir()
+    {
+        char templ[] = "/tmp/tarnflash-ops-XXXXXX";
+        char* made = mkdtemp(templ);
+        m_path = made ? made : "/tmp";
+    }
+    ~ScratchDir() { Shell("rm -rf '" + m_path + "'"); }
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+struct LinkFlavour {
+    const char* link;     // kv32sim --link
+    const char* connect;  // the program's connect command
+};
+
+// One simulated chip and the program talking to it.
+class FlashOnSim : public ::testing::TestWithParam<LinkFlavour> {
+protected:
+    // Starts the simulated chip; its memory lives on in the state file from
+    // one start to the next.
+    bool StartSim(const std::vector<std::string>& extra = {})
+    {
+        m_extra = extra;
+        m_used = false;
+        std::vector<std::string> args = {"--link", GetParam().link, "--map", kvtest::mapDir(),
+                                         "--state", m_dir / "chip.state", "--dump",
+                                         m_dir / "flash.dump"};
+        if (!m_device.empty()) {
+            args.push_back("--device");
+            args.push_back(m_device);
+        }
+        args.insert(args.end(), extra.begin(), extra.end());
+        return m_sim.start(args);
+    }
+
+    // One run of the program. Each run gets a freshly started simulator (the
+    // chip keeps its memory), as a chip would after a power cycle.
+    ProgramRun Run(const std::vector<std::string>& commands, int timeoutSeconds = 120)
+    {
+        if (m_used) {
+            m_sim.stop();
+            if (!StartSim(m_extra))
+                return ProgramRun();
+        }
+        m_used = true;
+        std::vector<std::string> args = {GetParam().connect, "--pn", m_sim.portName()};
+        args.insert(args.end(), commands.begin(), commands.end());
+        return RunProgram(TARNFLASH_BINARY, args, m_dir.path(), timeoutSeconds);
+    }
+
+    // The chip's main flash as the simulator dumps it when it stops.
+    Bytes Flash()
+    {
+        m_sim.stop();
+        return ReadFile(m_dir / "flash.dump");
+    }
+
+    static Bytes Erased(size_t n) { return Bytes(n, 0xFF); }
+
+    ScratchDir m_dir;
+    kvtest::SimProcess m_sim;
+    std::string m_device;
+    std::vector<std::string> m_extra;
+    bool m_used = false;
+};
+
+// Flash contents expected after writing `image` at `offset` on a blank chip.
+Bytes Expect(size_t flashSize, size_t offset, const Bytes& image)
+{
+    Bytes out(flashSize, 0xFF);
+    std::copy(image.begin(), image.end(), out.begin() + static_cast<long>(offset));
+    return out;
+}
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+int Count(const std::string& text, const std::string& part)
+{
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+TEST_P(FlashOnSim, DownloadBinaryAtAnAddressWithVerify)
+{
+    ASSERT_TRUE(StartSim());
+    const Bytes image = RandomBytes(5000, 1);  // not a whole number of sectors
+    WriteFile(m_dir / "app.bin", image);
+    ProgramRun run = Run({"-d", "--fn", m_dir / "app.bin", "--addr", "08000400", "--v"});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Download successfully!")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Verify------(app.bin)") || Contains(run.out, "Verify")) << run.out;
+    Bytes flash = Flash();
+    ASSERT_EQ(flash.size(), 256u * 1024);
+    EXPECT_EQ(flash, Expect(flash.size(), 0x400, image));
+}
+
+TEST_P(FlashOnSim, DownloadHexAndSrecWithAndWithoutOptimise)
+{
+    ASSERT_TRUE(StartSim());
+    Bytes image = RandomBytes(9000, 2);
+    std::fill(image.begin() + 2048, image.begin() + 6144, 0xFF);  // blank run: optimise skips it
+    WriteFile(m_dir / "raw.bin", image);
+    ASSERT_TRUE(Shell("objcopy -I binary -O ihex --change-addresses 0x08000800 '" + (m_dir / "raw.bin") +
+                      "' '" + (m_dir / "app.hex") + "'"));
+    ASSERT_TRUE(Shell("objcopy -I binary -O srec --change-addresses 0x08004000 '" +
+                      (m_dir / "raw.bin") + "' '" + (m_dir / "app.s19") + "'"));
+    ProgramRun run = Run({"-d", "--fn", m_dir / "app.hex", "--v", "-d", "--fn", m_dir / "app.s19",
+                          "--o"});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    Bytes expected = Expect(256 * 1024, 0x800, image);
+    std::copy(image.begin(), image.end(), expected.begin() + 0x4000);
+    EXPECT_EQ(Flash(), expected);
+}
+
+TEST_P(FlashOnSim, UploadRoundTripInEachFormat)
+{
+    ASSERT_TRUE(StartSim());
+    const Bytes image = RandomBytes(3 * 2048, 3);
+    WriteFile(m_dir / "app.bin", image);
+    ProgramRun run = Run({"-d", "--fn", m_dir / "app.bin", "--v",
+                          "-u", "--sec", "0-2", "--fn", m_dir / "up.bin",
+                          "-u", "--sec", "1-1", "--sec", "0-0", "--fn", m_dir / "up.hex",
+                          "-u", "--sec", "0-2", "--fn", m_dir / "up.s19"});
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Upload successfully!")) << run.out;
+    EXPECT_EQ(ReadFile(m_dir / "up.bin"), image);
+    // Sectors given out of order and repeated come back sorted, once each.
+    ASSERT_TRUE(Shell("objcopy -I ihex -O binary '" + (m_dir / "up.hex") + "' '" +
+                      (m_dir / "hex.bin") + "'"));
+    EXPECT_EQ(ReadFile(m_dir / "hex.bin"), Bytes(image.begin(), image.begin() + 4096));
+    ASSERT_TRUE(Shell("objcopy -I srec -O binary '" + (m_dir / "up.s19") + "' '" +
+                      (m_dir / "srec.bin") + "'"));
+    EXPECT_EQ(ReadFile(m_dir / "srec.bin"), image);
+}
+
+TEST_P(FlashOnSim, EraseAllThenSectorsThenRun)
+{
+    ASSERT_TRUE(StartSim());
+    const Bytes image = RandomBytes(8 * 2048, 4);
+    WriteFile(m_dir / "app.bin", image);
+    ProgramRun run = Run({"-d", "--fn", m_dir / "app.bin", "-e", "--sec", "2-3"});
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Erase\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Erase successfully!")) << run.out;
+    Bytes flash = Flash();
+    Bytes expected = Expect(flash.size(), 0, image);
+    std::fill(expected.begin() + 2 * 2048, expected.begin() + 4 * 2048, 0xFF);
+    EXPECT_EQ(flash, expected);
+
+    ASSERT_TRUE(StartSim());
+    run = Run({"-e", "--all", "-r"});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Your code is running... (0x08000000)")) << run.out;
+    EXPECT_EQ(Flash(), Erased(256 * 1024));
+}
+
+TEST_P(FlashOnSim, OnlyAMassEraseLetsTheDownloadSkipItsOwnErase)
+{
+    ASSERT_TRUE(StartSim());
+    WriteFile(m_dir / "old.bin", Bytes(4096, 0x00));
+    ASSERT_EQ(Run({"-d", "--fn", m_dir / "old.bin"}).exitCode, 0);
+    const Bytes image = RandomBytes(4096, 5);
+    WriteFile(m_dir / "app.bin", image);
+
+    // A sector erase elsewhere, or a bare "-e": the download erases its own
+    // sectors (the chip refuses to write on un-erased flash).
+    struct EraseFirst {
+        std::vector<std::string> commands;
+        int eraseOperations;  // the command's own and the download's
+    };
+    for (const EraseFirst& first : {EraseFirst{{"-e", "--sec", "5-5"}, 2}, EraseFirst{{"-e"}, 1}}) {
+        std::vector<std::string> commands = first.commands;
+        commands.insert(commands.end(), {"-d", "--fn", m_dir / "app.bin", "--v"});
+        ProgramRun run = Run(commands);
+        EXPECT_EQ(run.exitCode, 0) << run.out;
+        EXPECT_EQ(Count(run.out, "Erase\n"), first.eraseOperations) << run.out;
+        EXPECT_EQ(Flash(), Expect(256 * 1024, 0, image));
+        ASSERT_TRUE(StartSim());
+        ASSERT_EQ(Run({"-d", "--fn", m_dir / "old.bin"}).exitCode, 0);
+    }
+
+    // After a mass erase the download writes at once.
+    ProgramRun run = Run({"-e", "--all", "-d", "--fn", m_dir / "app.bin", "--v"});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(Count(run.out, "Erase\n"), 1) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Erase successfully!\nDownload\n")) << run.out;
+    EXPECT_EQ(Flash(), Expect(256 * 1024, 0, image));
+}
+
+TEST_P(FlashOnSim, BadRequestsGiveTheirTextAndExitCode)
+{
+    ASSERT_TRUE(StartSim());
+    WriteFile(m_dir / "app.bin", Bytes(16, 0x11));
+    WriteFile(m_dir / "full.bin", RandomBytes(256 * 1024 + 1, 6));
+    WriteFile(m_dir / "bad.hex", Bytes{':', '1', '0', 'Z', '\n'});
+    struct Row {
+        std::vector<std::string> commands;
+        int exitCode;
+        std::string text;
+    };
+    const Row rows[] = {
+        {{"-e", "--sec", "3-1"}, 51, "bad parameter 3-1"},
+        {{"-e", "--sec", "0-200"}, 51, "bad parameter 0-200"},
+        {{"-e", "--sec"}, 51, "bad parameter"},
+        {{"-d", "--fn", "app.bin"}, 3, "bad parameter"},
+        {{"-d", "--fn", m_dir / "missing.bin"}, 3,
+         "Error:  Please select download file! File Name is " + (m_dir / "missing.bin")},
+        {{"-d", "--fn", m_dir / "full.bin"}, 3,
+         "Error:  The file download address or file size out of flash range!"},
+        {{"-d", "--fn", m_dir / "app.bin", "--addr", "07FFFFF0"}, 3,
+         "Error:  The file download address or file size out of flash range!"},
+        {{"-d", "--fn", m_dir / "app.bin", "--a", "0803FFF8"}, 3,
+         "Error:  The file download address or file size out of flash range!"},
+        {{"-d", "--fn", m_dir / "app.bin", "--addr", "08400000"}, 3,
+         "Error:  No operation can be performed without using SPIM!"},
+        {{"-u", "--sec", "0-1"}, 4, "Upload file name error."},
+        {{"-u", "--sec", "9-2", "--fn", m_dir / "u.bin"}, 4, "bad parameter"},
+    };
+    for (const Row& row : rows) {
+        ProgramRun run = Run(row.commands);
+        EXPECT_EQ(run.exitCode, row.exitCode) << row.commands[0] << " " << run.out;
+        EXPECT_TRUE(Contains(run.out, row.text)) << row.text << "\n" << run.out;
+        EXPECT_FALSE(Contains(run.out, "successfully")) << run.out;
+    }
+    EXPECT_EQ(Flash(), Erased(256 * 1024)) << "no bad request may touch the chip";
+}
+
+// Other families: two banks, and 64 KB blocks (the download's erase then
+// mixes block and sector erases).
+TEST_P(FlashOnSim, FamiliesDownloadVerifyAndMassErase)
+{
+    struct Family {
+        const char* device;
+        size_t flashKB;
+        uint32_t offset;  // from the flash base
+        size_t length;
+    };
+    const Family families[] = {
+        {"KV32S05", 128, 0x0C00, 0x1500},      // unaligned start and end
+        {"KV32S09", 1024, 0x80400, 0x3000},    // second bank
+        {"KV32S13", 4096, 0xF000, 0x12345},    // loose sector, a whole block, loose sectors
+    };
+    for (const Family& f : families) {
+        SCOPED_TRACE(f.device);
+        m_device = f.device;
+        std::remove((m_dir / "chip.state").c_str());
+        ASSERT_TRUE(StartSim());
+        const Bytes image = RandomBytes(f.length, 9);
+        WriteFile(m_dir / "app.bin", image);
+        char address[16];
+        std::snprintf(address, sizeof address, "%08X", kFlashBase + f.offset);
+        ProgramRun run = Run({"-d", "--fn", m_dir / "app.bin", "--addr", address, "--v"});
+        EXPECT_EQ(run.exitCode, 0) << run.out;
+        EXPECT_EQ(Flash(), Expect(f.flashKB * 1024, f.offset, image));
+
+        ASSERT_TRUE(StartSim());
+        run = Run({"-e", "--all"});
+        EXPECT_EQ(run.exitCode, 0) << run.out;
+        EXPECT_EQ(Flash(), Erased(f.flashKB * 1024));
+    }
+}
+
+// A chip that refuses a write, stops answering, or whose answers are
+// corrupted on the line: the download either ends in success with the image
+// in flash, or fails; it never reports success over a wrong flash.
+struct FaultCase {
+    const char* name;
+    std::vector<std::string> faults;
+    bool mustFail;
+};
+
+class FaultsOnSim : public FlashOnSim {};
+
+TEST_P(FaultsOnSim, NeverSilentCorruption)
+{
+    const FaultCase cases[] = {
+        {"WriteRefused", {"--fault", "nack:0x31:3"}, true},
+        // READs before the verify: two option-byte reads for the protection
+        // checks and the read-back of the image's last partial packet.
+        {"ReadRefusedDuringVerify", {"--fault", "nack:0x11:6"}, true},
+        {"ChipStallsOnWrite", {"--fault", "stall:0x31:2"}, true},
+        {"DroppedByte", {"--fault", "drop:40"}, false},
+        {"FlippedByte", {"--fault", "flip:60:0x10"}, false},
+        {"NoisyLine", {"--fault", "random:7:0.002"}, false},
+    };
+    const Bytes image = RandomBytes(6000, 8);
+    WriteFile(m_dir / "app.bin", image);
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::remove((m_dir / "chip.state").c_str());
+        ASSERT_TRUE(StartSim(c.faults));
+        ProgramRun run = Run({"-d", "--fn", m_dir / "app.bin", "--v"}, 180);
+        Bytes flash = Flash();
+        if (c.mustFail) {
+            EXPECT_EQ(run.exitCode, 3) << run.out;
+        }
+        if (run.exitCode == 0) {
+            EXPECT_TRUE(Contains(run.out, "Download successfully!"));
+            EXPECT_EQ(flash, Expect(256 * 1024, 0, image));
+        } else {
+            EXPECT_FALSE(Contains(run.out, "Download successfully!")) << run.out;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, FlashOnSim,
+                         ::testing::Values(LinkFlavour{"usart", "-com"}, LinkFlavour{"i2c", "-i2c"}),
+                         [](const ::testing::TestParamInfo<LinkFlavour>& info) {
+                             return std::string(info.param.link);
+                         });
+INSTANTIATE_TEST_SUITE_P(Links, FaultsOnSim,
+                         ::testing::Values(LinkFlavour{"usart", "-com"}, LinkFlavour{"i2c", "-i2c"}),
+                         [](const ::testing::TestParamInfo<LinkFlavour>& info) {
+                             return std::string(info.param.link);
+                         });
+
+}  // namespace
