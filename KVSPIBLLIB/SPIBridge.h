@@ -1,0 +1,57 @@
+// The SPI bridge: framing of the bridge's data frames, the write-then-read
+// exchange, the polled acknowledge handshake and the bridge start, and the
+// differences of this transport from the reference command sequences.
+#ifndef SPIBRIDGE_H
+#define SPIBRIDGE_H
+
+#include <cstdint>
+
+#include "KVBLFlavour.h"
+
+extern "C" {
+// Millisecond multiplier of every wait of this transport.
+KVBL_API extern const int DELAY_MUTIPLE;
+// True when the last KVBL_GetSlibStatus reported the security library on.
+KVBL_API extern BOOL g_bEnableSlib;
+}
+
+namespace kvspi {
+
+constexpr WORD kFrameLength = 60;   // largest data chunk of one bridge frame
+constexpr BYTE kSync = 0x5A;        // bridge start byte, also the command prefix
+constexpr BYTE kSyncAnswer = 0xA5;
+constexpr BYTE kHandshake = 0x86;   // the chip's answer to the host's ACK
+constexpr unsigned kAckLimitMs = 30u * 60u;       // 1.8 s
+constexpr unsigned kExtendedLimitMs = 5000u * 60u;  // 300 s
+
+BYTE SPI_Analyse_Result(BYTE cValue);
+BYTE SPI_Single_Write_Data(HANDLE hCOM, BYTE Size, LPBYTE pData);
+BYTE SPI_Mass_Write_Data(HANDLE hCOM, BYTE Size, LPBYTE pData);
+BYTE SPI_Single_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData);
+BYTE SPI_Mass_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData);
+BYTE SPI_Variable_Single_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData);
+// The variable read with the count of data bytes that arrived.
+BYTE VariableRead(HANDLE hCOM, BYTE Size, LPBYTE pData, WORD* got);
+int SPI_Write_Data(HANDLE hCOM, BYTE Size, LPBYTE pData);
+int SPI_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData, BOOL bVariable);
+// Full-duplex exchange. An answer that does not bring all RecvSize bytes is
+// READ_FAIL: a byte that never arrived is never reported.
+BYTE SPI_Write_and_read_Data(HANDLE hCOM, BYTE SendSize, LPBYTE pSendData, BYTE RecvSize,
+                             LPBYTE Recv_Buffer);
+
+// Milliseconds of the monotonic clock (the handshake's time limit must not
+// move with the wall clock).
+uint64_t TimeMilliSecond();
+// Polls for ACK/NACK, then completes the handshake: SUCCESS only for an
+// ACK answered 0x86; a transport error returns its code; CMD_FAIL otherwise.
+BYTE SPI_GetACKOrNACK(HANDLE hCOM, BOOL bExtendedDelay);
+BYTE InitBL(HANDLE hCOM, WORD addr, DWORD rate, BYTE dutyCycle);
+
+// Replaces the clock of the handshake (null: the monotonic clock).
+void SetClockForTests(uint64_t (*clock)());
+
+extern const kvbl::Flavour kFlavour;
+
+}  // namespace kvspi
+
+#endif  // SPIBRIDGE_H
