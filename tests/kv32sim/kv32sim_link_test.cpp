@@ -218,6 +218,27 @@ TEST_P(LinkTest, StalledChipComesBackWhenTheHostReopens) {
   EXPECT_EQ(host().getId(id), kOk);
 }
 
+TEST_P(LinkTest, RandomGarbageLeavesTheChipServing) {
+  ASSERT_TRUE(sim.start(GetParam(), {"--timeout-ms", "50", "--device", "KV32S09"}));
+  uint32_t seed = 12345;
+  for (int round = 0; round < 40; ++round) {
+    Bytes junk(64);
+    for (auto& b : junk) {
+      seed = seed * 1103515245u + 12345u;
+      b = static_cast<uint8_t>(seed >> 16);
+    }
+    // Now and then a frame start, so that the bridges parse something.
+    junk[0] = round % 2 ? 0xBF : 0xB0;
+    ASSERT_TRUE(sim.line.send(junk));
+    sim.line.drain(5);
+  }
+  sim.line.drain(200);
+  ASSERT_TRUE(sim.reconnect());
+  Bytes id;
+  EXPECT_EQ(host().getId(id), kOk);
+  EXPECT_EQ(id, (Bytes{0x03, 0x41, 0x70, 0x09, 0x09}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, LinkTest, ::testing::Values("usart", "i2c", "spi", "can"));
 
 TEST(LinkPersistence, StateFileKeepsMemoryAndDumpHoldsTheFlash) {
