@@ -17,6 +17,7 @@
 #include "operations/Upload.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
 #include <QThread>
 
@@ -140,8 +141,14 @@ bool DownloadFileAndAddressCheck(const std::string& name, uint32_t address, CBoo
     const ShareParameter& p = g_shareParameter;
     const uint64_t flashBytes = static_cast<uint64_t>(device->m_IFlashSize) * 1024;
     const uint64_t spimBytes = static_cast<uint64_t>(p.c_SPIMSize) * 1024;
-    if (file.GetType() == CFiles::BIN)
-        return ReportRange(CheckRange(address, file.GetFileSize(), flashBytes, spimBytes, p.c_haveSPIM));
+    if (file.GetType() == CFiles::BIN) {
+        // The whole file goes to the address: its size on disk counts, not
+        // what the image kept after fitting it to the chip's sectors.
+        const uint64_t size = static_cast<uint64_t>(QFileInfo(QString::fromStdString(name)).size());
+        const uint64_t kept = file.GetFileSize();
+        return ReportRange(
+            CheckRange(address, size > kept ? size : kept, flashBytes, spimBytes, p.c_haveSPIM));
+    }
     if (file.GetType() == CFiles::HEX || file.GetType() == CFiles::S19) {
         file.ResetElement();
         while (IMAGEELEMENT* element = file.GetElement()) {

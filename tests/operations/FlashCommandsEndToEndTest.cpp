@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -284,6 +285,59 @@ TEST_P(FlashOnSim, BadRequestsGiveTheirTextAndExitCode)
         EXPECT_FALSE(Contains(run.out, "successfully")) << run.out;
     }
     EXPECT_EQ(Flash(), Erased(256 * 1024)) << "no bad request may touch the chip";
+}
+
+// Files in the scratch folder other than the given ones.
+std::vector<std::string> OtherFiles(const std::string& folder, const std::vector<std::string>& known)
+{
+    std::vector<std::string> out;
+    FILE* list = popen(("ls -A '" + folder + "'").c_str(), "r");
+    if (!list)
+        return out;
+    char line[512];
+    while (std::fgets(line, sizeof line, list)) {
+        std::string name(line);
+        if (!name.empty() && name.back() == '\n')
+            name.pop_back();
+        if (std::find(known.begin(), known.end(), name) == known.end())
+            out.push_back(name);
+    }
+    pclose(list);
+    return out;
+}
+
+TEST_P(FlashOnSim, ReadProtectedChipFailsEveryFlashCommand)
+{
+    ASSERT_TRUE(StartSim({"--protect", "1"}));
+    WriteFile(m_dir / "app.bin", RandomBytes(2048, 10));
+    ProgramRun run = Run({"-r", "--a", "08000100"});
+    EXPECT_EQ(run.exitCode, 12) << run.out;
+    // The running line is printed whatever the jump's result.
+    EXPECT_TRUE(Contains(run.out, "Your code is running... (0x08000100)")) << run.out;
+
+    run = Run({"-u", "--fn", m_dir / "up.bin"});
+    EXPECT_EQ(run.exitCode, 4) << run.out;
+    EXPECT_FALSE(Contains(run.out, "Upload successfully!")) << run.out;
+
+    run = Run({"-d", "--fn", m_dir / "app.bin", "--v"});
+    EXPECT_EQ(run.exitCode, 3) << run.out;
+    EXPECT_FALSE(Contains(run.out, "Download successfully!")) << run.out;
+    // No file under the upload's name, and no temporary left behind.
+    EXPECT_EQ(OtherFiles(m_dir.path(), {"app.bin", "chip.state", "flash.dump"}),
+              std::vector<std::string>());
+}
+
+TEST_P(FlashOnSim, UploadInterruptedByTheChipLeavesNoFile)
+{
+    const Bytes old = RandomBytes(100, 11);
+    WriteFile(m_dir / "up.bin", old);
+    ASSERT_TRUE(StartSim({"--fault", "nack:0x11:20"}));
+    ProgramRun run = Run({"-u", "--sec", "0-3", "--fn", m_dir / "up.bin"});
+    EXPECT_EQ(run.exitCode, 4) << run.out;
+    // The user's file is neither truncated nor replaced.
+    EXPECT_EQ(ReadFile(m_dir / "up.bin"), old);
+    EXPECT_EQ(OtherFiles(m_dir.path(), {"up.bin", "chip.state", "flash.dump"}),
+              std::vector<std::string>());
 }
 
 // Other families: two banks, and 64 KB blocks (the download's erase then
