@@ -1,0 +1,175 @@
+// Frames of the CAN bridge: write, read and variable read of one command's
+// data, the bridge start and the speed change.
+#include "CANBridge.h"
+
+#include <cstring>
+
+#include "KVBLCall.h"
+#include "KVBLPorts.h"
+
+namespace kvcan {
+namespace {
+
+constexpr BYTE kConfig = 0xB0;
+constexpr BYTE kData = 0xBF;
+constexpr BYTE kDone = 0xF1;
+
+enum Sub : BYTE { WRITE = 0x08, READ = 0x09, VARIABLE_READ = 0x0A };
+
+bool sent(HANDLE h, BYTE* frame, size_t n) { return kvbl::LineSend(h, frame, n) == static_cast<int>(n); }
+
+// A "done" status in an answer of the wrong kind is still a failure.
+BYTE failure(BYTE status) {
+  const BYTE r = CAN_Analyse_Result(status);
+  return r == SUCCESS ? CAN_CMD_EXEC_ERROR : r;
+}
+
+// The command code that the line functions put in their frames: the one of
+// the request in flight on the port.
+BYTE g_code[KVBL_MAX_PORTS];
+
+BYTE codeOf(HANDLE h) {
+  const int port = kvbl::PortOf(h);
+  return port < 0 ? 0 : g_code[port];
+}
+
+BYTE lineWrite(HANDLE h, const BYTE* data, WORD n) {
+  if (n > 255) return INPUT_PARAMS_ERROR;
+  BYTE buf[255];
+  std::memcpy(buf, data, n);
+  return CAN_Single_Write_Data(h, codeOf(h), static_cast<BYTE>(n), buf);
+}
+
+BYTE lineRead(HANDLE h, BYTE* data, WORD n) {
+  if (n > 255) return INPUT_PARAMS_ERROR;
+  return CAN_Single_Read_Data(h, codeOf(h), static_cast<BYTE>(n), data);
+}
+
+BYTE lineReadBlock(HANDLE h, BYTE* data, WORD cap, WORD* got) {
+  return VariableRead(h, codeOf(h), static_cast<BYTE>(cap > 255 ? 255 : cap), data, got);
+}
+
+// KVBL_SetSpeed: SET_SPEED with the speed code, then the bridge follows.
+BYTE setSpeed(HANDLE h, DWORD speed) {
+  if (!kvbl::IsOpen(kvbl::PortOf(h))) return NO_CON_AVAILABLE;
+  BYTE data[2] = {static_cast<BYTE>(speed), 0x00};
+  KVBL_Request rq = kvbl::Request(SET_SPEED_CMD);
+  rq._length = 2;
+  rq._data = data;
+  return Send_RQ(h, &rq);
+}
+
+}  // namespace
+
+void SetCommandCode(HANDLE h, BYTE cmd) {
+  const int port = kvbl::PortOf(h);
+  if (port >= 0) g_code[port] = cmd;
+}
+
+BYTE CAN_Analyse_Result(BYTE cValue) {
+  switch (cValue) {
+    case 0xF1: return SUCCESS;
+    case 0xFD: return CAN_DEVICE_BUSY;
+    case 0xFE: return CAN_INVALID_DATA_PARAM;
+    case 0xFF: return CAN_UNRECOGNIZED_CMD;
+    default: return CAN_CMD_EXEC_ERROR;
+  }
+}
+
+BYTE CAN_Single_Write_Data(HANDLE hCOM, BYTE Cmd, BYTE Size, LPBYTE pData) {
+  if (Size > 0 && pData == nullptr) return CHUNK_FAIL;
+  unsigned off = 0;
+  do {  // a bare command is one frame without data
+    const unsigned n = Size - off < kFrameLength ? Size - off : kFrameLength;
+    BYTE frame[4 + kFrameLength] = {kData, WRITE, Cmd, static_cast<BYTE>(n)};
+    if (n) std::memcpy(frame + 4, pData + off, n);
+    if (!sent(hCOM, frame, 4 + n)) return CHUNK_FAIL;
+    BYTE ans[2];
+    if (kvbl::LineReceive(hCOM, ans, 2) != 2) return CHUNK_FAIL;
+    if (ans[0] != kData || ans[1] != kDone) return failure(ans[1]);
+    off += n;
+  } while (off < Size);
+  return SUCCESS;
+}
+
+BYTE CAN_Single_Read_Data(HANDLE hCOM, BYTE cmd, BYTE Size, LPBYTE pData) {
+  if (Size == 0 || pData == nullptr) return SEND_FAIL;
+  for (unsigned off = 0; off < Size;) {
+    const unsigned n = Size - off < kFrameLength ? Size - off : kFrameLength;
+    BYTE req[4] = {kData, READ, cmd, static_cast<BYTE>(n)};
+    if (!sent(hCOM, req, 4)) return SEND_FAIL;
+    BYTE ans[4 + kFrameLength];
+    if (kvbl::LineReceive(hCOM, ans, 4 + n) != static_cast<int>(4 + n)) return READ_FAIL;
+    if (ans[0] != kData || ans[1] != READ) return failure(ans[1]);
+    std::memcpy(pData + off, ans + 4, n);
+    off += n;
+  }
+  return SUCCESS;
+}
+
+BYTE VariableRead(HANDLE hCOM, BYTE cmd, BYTE Size, LPBYTE pData, WORD* got) {
+  *got = 0;
+  if (Size == 0 || pData == nullptr) return SEND_FAIL;
+  BYTE req[4] = {kData, VARIABLE_READ, cmd, 0x00};
+  if (!sent(hCOM, req, 4)) return SEND_FAIL;
+  BYTE head[4];
+  const int n = kvbl::LineReceive(hCOM, head, 4);
+  if (n < 2) return READ_FAIL;
+  if (head[0] != kData || head[1] != VARIABLE_READ) return failure(head[1]);
+  if (n < 4) return READ_FAIL;  // the length never arrived
+  const BYTE len = head[3];
+  BYTE block[255];
+  const int m = len ? kvbl::LineReceive(hCOM, block, len) : 0;
+  if (m < 0) return READ_FAIL;
+  // Too long for the caller: refused after its bytes left the line, so that
+  // they cannot pass for the next answer.
+  if (len > Size) return READ_FAIL;
+  std::memcpy(pData, block, static_cast<size_t>(m));
+  *got = static_cast<WORD>(m);
+  return SUCCESS;
+}
+
+BYTE CAN_Variable_Single_Read_Data(HANDLE hCOM, BYTE cmd, BYTE Size, LPBYTE pData) {
+  WORD got = 0;
+  return VariableRead(hCOM, cmd, Size, pData, &got);
+}
+
+// The speed code's low byte goes to the bridge unchanged.
+BYTE InitBL(HANDLE hCOM, WORD, DWORD speed, BYTE) {
+  BYTE frame[6] = {kConfig, 0x29, 0x03, 0x01, static_cast<BYTE>(speed), 0x00};
+  if (!sent(hCOM, frame, sizeof(frame))) return SEND_FAIL;
+  BYTE ans[2];
+  if (kvbl::LineReceive(hCOM, ans, 2) != 2) return READ_FAIL;
+  if (ans[0] != kConfig || ans[1] != kDone) return UNREOGNIZED_DEVICE;
+  return SUCCESS;
+}
+
+bool KnowsCode(BYTE code) {
+  switch (code) {
+    case ERASE_CMD:
+    case ERASEPROGRAM_TEMP_UNPROTECT_CMD:
+    case ACCESS_TEMP_UNPROTECT_CMD:
+    case ENABLE_BANK3_CMD:
+    case KV32_ISP_CMD:
+      return false;
+    default:
+      return true;
+  }
+}
+
+const kvbl::Flavour kFlavour = [] {
+  kvbl::Flavour f{};
+  f.name = "CAN";
+  f.interfaceType = KVBL_INTERFACE_CAN;
+  f.initBL = InitBL;
+  f.write = lineWrite;
+  f.read = lineRead;
+  f.readBlock = lineReadBlock;
+  f.setSpeed = setSpeed;
+  f.getCountIsBlock0 = true;
+  f.knowsCode = KnowsCode;
+  f.sendRQ = SendRQ;
+  return f;
+}();
+
+}  // namespace kvcan
