@@ -80,9 +80,14 @@ TEST(UserSystemDataLayout, EveryLayoutRoundTripsAndPlacesItsFields) {
     std::vector<unsigned char> in(size_t(m->m_nUserSystemDataLen), 0x11);
     in[size_t(p.index)] = 0x5C;
     m->Set(in.data(), unsigned(in.size()));
-    const unsigned char fields[] = {m.encode()[size_t(p.index)], m->EOPB0, m->RES1, m->SSB1, m->BANK3KEY[p.k],
-                                    m->EPP[p.k < m->m_iEppLen ? p.k : 0], m->DATA[p.k]};
-    EXPECT_EQ(fields[p.field], p.field == RESERVED ? 0xFF : 0x5C);
+    const unsigned char got = p.field == EOPB0  ? m->EOPB0
+                              : p.field == RES1 ? m->RES1
+                              : p.field == SSB1 ? m->SSB1
+                              : p.field == KEY  ? m->BANK3KEY[p.k]
+                              : p.field == EPPn ? m->EPP[p.k]
+                              : p.field == DATAn ? m->DATA[p.k]
+                                                 : m.encode()[size_t(p.index)];
+    EXPECT_EQ(got, p.field == RESERVED ? 0xFF : 0x5C);
   }
 }
 
