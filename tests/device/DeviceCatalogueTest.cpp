@@ -62,6 +62,13 @@ TEST(Catalogue, SameChipIsCachedOtherFlashSizeUsesItsOwnSectorFile) {
   EXPECT_EQ(small->m_CMapping->GetPacketSize(), 0);
   EXPECT_EQ(small->m_CMapping->GetIpMapping(), nullptr);
   EXPECT_EQ(small->m_CMapping->GetSectorIndex(0x08000000), -1);
+  // An identity file with nothing but the identifiers: known, safe values.
+  dir.write("Map/Z.KVmap", "[Product]\nPID=7022ABCD\nSerial=22\nSectorsPerSector=70000\n");
+  CDevice* bare = manager.GetDevice("7022ABCD", "22", 256);
+  ASSERT_NE(bare, nullptr);
+  EXPECT_EQ(bare->m_ISectorSize, 0u);
+  EXPECT_EQ(bare->m_BSectorsPerBit, 1);
+  EXPECT_EQ(bare->m_CMapping->GetSectorNums(), -1);
 }
 
 TEST(Mapping, SectorRunsIndexAndExactStartLookup) {
