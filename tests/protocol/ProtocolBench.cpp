@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
   std::printf("  wire: %.0f bytes sent, %.0f received; payload %u bytes, efficiency %.3f\n",
               double(after.sent - before.sent), double(after.received - before.received),
               unsigned(2 * size), 2.0 * size / wire);
-  std::printf("  payload throughput %.2f MB/s\n", 2.0 * size / wall / 1e6);
+  std::printf("  payload throughput %.1f KB/s\n", 2.0 * size / wall / 1e3);
   if (baud > 0)
     std::printf("  line lower bound %.3f s (11 bits a byte): ratio %.3f\n", wire * 11 / baud,
                 wire * 11 / baud / wall);

@@ -180,11 +180,7 @@ TEST(SerialPort, FullDevicePathIsAccepted) {
   Pty t;
   CSerialPortLinux p;
   configure(p, t.slave, 115200, 8, 2, 1.0f);
-  EXPECT_EQ(t.slave, p.devicePath());
   EXPECT_TRUE(p.openPort());
-  CSerialPortLinux q;
-  configure(q, "ttyS0", 115200, 8, 2, 1.0f);
-  EXPECT_EQ("/dev/ttyS0", q.devicePath());
 }
 
 TEST(SerialPort, ReceiveTimeOuts) {
@@ -240,15 +236,6 @@ TEST(SerialPort, SendAndEchoModes) {
   EXPECT_EQ('C', msg[2]);
   p.m_bEcho = 7;
   EXPECT_EQ(-1, p.receiveData(1, msg));
-}
-
-TEST(SerialPort, ReceiveErrorOnAClosedPort) {
-  CSerialPortLinux p;
-  unsigned char b[2];
-  p.setTimeOut(10);
-  EXPECT_EQ(-1, p.receiveData(2, b));
-  EXPECT_FALSE(p.isOpened());
-  EXPECT_FALSE(p.setTxd(true));
 }
 
 }  // namespace
