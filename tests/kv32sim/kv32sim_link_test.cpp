@@ -272,6 +272,34 @@ TEST(LinkPersistence, StateFileKeepsMemoryAndDumpHoldsTheFlash) {
   std::remove(dump.c_str());
 }
 
+TEST(LinkPersistence, LoadedFlashAndTheLog) {
+  const std::string image = tempPath("image"), log = tempPath("log");
+  const Bytes data = pattern(40, 0x21);
+  std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), 40);
+  {
+    Sim s;
+    ASSERT_TRUE(s.start("usart", {"--load-flash", image, "--log", log, "--fault", "nack:0x11"}));
+    ASSERT_TRUE(s.host->connect());
+    Bytes back;
+    EXPECT_EQ(s.host->read(kFlash, 40, back), kRefusedFirst);
+    ASSERT_EQ(s.host->read(kFlash, 40, back), kOk);
+    EXPECT_EQ(back, data);
+  }
+  std::ifstream f(log);
+  const std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("H>S 7F"), std::string::npos);
+  EXPECT_NE(text.find("S>H 79"), std::string::npos);
+  EXPECT_NE(text.find("FAULT nack command 11 occurrence 1"), std::string::npos);
+  EXPECT_NE(text.find("READ 40 byte(s) at 08000000"), std::string::npos);
+  std::remove(image.c_str());
+  std::remove(log.c_str());
+  // An image larger than the flash is refused at start.
+  std::ofstream(image, std::ios::binary) << std::string(256 * 1024 + 1, 'x');
+  SimProcess p;
+  EXPECT_FALSE(p.start({"--link", "usart", "--load-flash", image}));
+  std::remove(image.c_str());
+}
+
 TEST(LinkPersistence, CorruptStateFileStopsTheStart) {
   const std::string state = tempPath("bad");
   std::ofstream(state) << "KV32SIMSTATE 1\nFLSH\xff\xff\xff\x7f";
