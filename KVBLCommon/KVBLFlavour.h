@@ -16,8 +16,10 @@
 //       `sendCommand`  the command frame (reference: [cmd][NOT cmd]),
 //       `ack`          every "ACK?" of Send_RQ, returning the code Send_RQ
 //                      returns for it (reference: read 1 byte and compare),
-//       `pause`        waits at the named points (reference: 2 s before the
-//                      first ACK of 0x82/0x91/0x92),
+//       `pause`        waits at the named points, replacing the reference
+//                      waits (2 s before the first ACK of 0x82/0x91/0x92);
+//                      PAUSE_BEFORE_RESULT comes before the CRC bytes of
+//                      0xAC and before the status byte of 0xD0/0xD1,
 //       `getCountIsBlock0` CmdCount = block[0] (reference: block[0] + 1),
 //       `finalByteIsAck` GO, RESET_MCU and the ISP-tool command end with
 //                      `ack` instead of a plain byte read,
@@ -28,12 +30,19 @@
 //       `onSlibStatus` told the first status word after KVBL_GetSlibStatus,
 //       `exactRate`    the serial port runs at exactly the user's rate.
 //
+// Frames reach the serial port through kvbl::LineSend / kvbl::LineReceive
+// (KVBLPorts.h); waits go through kvbl::Sleep so that tests need not sleep.
+//
 // Each flavour lives in its own namespace (kvi2c, kvspi, kvcan, kvusart) and
-// defines `const kvbl::Flavour kFlavour` there. A standalone flavour library
-// is KVBLCommon + SerialPort + its folder + one line:
+// defines `extern const kvbl::Flavour kFlavour` there, declared in its
+// folder's header (I2CBridge.h, SPIBridge.h, CANBridge.h). Its code is an
+// OBJECT library named KV<I2C|SPI|CAN>BL_objects linking KVBLCommon. A
+// standalone flavour library is those objects + KVBLCommon + SerialPort +
+// one source file with
 //     KVBL_SINGLE_FLAVOUR_LIBRARY(kvspi::kFlavour)
-// libKVBLLIB picks every flavour object library up in its CMakeLists.txt and
-// lists it in its routing table (KVBLLIB/KVBLRouting.cpp).
+// linked with KVBLExports (see KVI2CBLLIB/CMakeLists.txt). libKVBLLIB picks
+// the SPI and CAN object libraries up when they exist and routes interface
+// types 4 and 3 to them (KVBLLIB/CMakeLists.txt, KVBLLIB/KVBLRouting.cpp).
 #ifndef KVBLFLAVOUR_H
 #define KVBLFLAVOUR_H
 
