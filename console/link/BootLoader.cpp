@@ -6,23 +6,11 @@
 
 #include "device/Device.h"
 #include "device/Mapping.h"
-#include "link/Com.h"
-#include "result/Result.h"
-
-// The objects an action leaves with the link are freed with it; their classes
-// live with the user-system-data, file and operation code.
-#if __has_include("usd/UserSystemData.h")
-#include "usd/UserSystemData.h"
-#define TARNFLASH_HAVE_USD 1
-#endif
-#if __has_include("files/UserSystemDataFile.h")
 #include "files/UserSystemDataFile.h"
-#define TARNFLASH_HAVE_USD_FILE 1
-#endif
-#if __has_include("operations/Operation.h")
+#include "link/Com.h"
 #include "operations/Operation.h"
-#define TARNFLASH_HAVE_OPERATION 1
-#endif
+#include "result/Result.h"
+#include "usd/UserSystemData.h"
 
 namespace {
 
@@ -56,19 +44,14 @@ CBootLoader::CBootLoader(CCom* hCCom, char type)
 
 CBootLoader::~CBootLoader()
 {
+    // First the operation, after its thread has ended: it uses the command
+    // set, the device and the cached data freed below.
+    FreeOperation();
     delete m_pCmds;
     m_pCmds = nullptr;
-#ifdef TARNFLASH_HAVE_OPERATION
-    delete m_ObOperation;
-#endif
-    m_ObOperation = nullptr;
-#ifdef TARNFLASH_HAVE_USD
     delete m_ObUserSystemData;
-#endif
     m_ObUserSystemData = nullptr;
-#ifdef TARNFLASH_HAVE_USD_FILE
     delete m_ObUserSystemDataFile;
-#endif
     m_ObUserSystemDataFile = nullptr;
     // m_pDeviceManager frees the descriptions it made when it goes.
 }
