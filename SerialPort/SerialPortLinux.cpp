@@ -176,7 +176,9 @@ bool CSerialPortLinux::setTimeOut(unsigned long ms) {
 
 int CSerialPortLinux::receiveTimed(unsigned long lg, unsigned char* data) {
   if (m_timeout == 0) return 0;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(m_timeout);
+  // Bounded so that the deadline cannot overflow the clock (about 24 days).
+  const unsigned long ms = m_timeout < 0x7FFFFFFFul ? m_timeout : 0x7FFFFFFFul;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
   unsigned long total = 0;
   for (;;) {
     ssize_t n = ::read(fd, data + total, lg - total);
