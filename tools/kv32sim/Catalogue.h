@@ -26,6 +26,8 @@ struct ChipProfile {
   bool slibExtended = false;   // sLib status answer of 16 bytes instead of 12
   uint16_t bid = 0x4602;       // bootloader BID (major, minor)
   uint8_t version = 0x31;      // bootloader version
+  bool plainErase = false;     // lists ERASE (0x43)
+  bool extendedErase = true;   // lists ERASE_EXT (0x44)
 
   uint32_t sectorCount() const { return sectorSize ? flashKB * 1024u / sectorSize : 0; }
   // Index of the option byte that holds EPP[k], k < eppCount.

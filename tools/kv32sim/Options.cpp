@@ -10,6 +10,7 @@ const char* usageText() {
          "               [--baud N] [--log FILE] [--fault SPEC]... [--erase-ms N]\n"
          "               [--write-us-per-byte N] [--timeout-ms N] [--bid HEX]\n"
          "               [--version HEX] [--protect 0|1|2] [--i2c-address HEX] [--uid HEX24]\n"
+         "               [--erase-command plain|extended|both]\n"
          "Fault SPEC: drop:N  flip:N[:MASK]  nack:CMD[:K]  busy:K  status:K:S\n"
          "            stall:CMD[:K]  random:SEED:P\n"
          "See docs/kv32sim.md.\n";
@@ -89,6 +90,12 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
     } else if (a == "--i2c-address") {
       if (!hex(0x3FF)) return false;
       o.i2cAddress = static_cast<uint16_t>(n);
+    } else if (a == "--erase-command") {
+      if (v != "plain" && v != "extended" && v != "both") {
+        error = "--erase-command takes plain, extended or both";
+        return false;
+      }
+      o.eraseCommand = v;
     } else if (a == "--uid") {
       if (v.size() != 24 || v.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
         error = "--uid takes 24 hexadecimal digits";

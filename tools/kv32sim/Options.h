@@ -25,6 +25,7 @@ struct Options {
   int protect = 0;             // access protection level at start
   uint16_t i2cAddress = 0x3C;
   std::string uid;             // 24 hexadecimal digits
+  std::string eraseCommand = "extended";  // plain | extended | both
   bool help = false;
 };
 

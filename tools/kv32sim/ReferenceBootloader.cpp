@@ -52,6 +52,7 @@ void ReferenceBootloader::serve(uint8_t cmd) {
     case 0x11: return read();
     case 0x21: return go();
     case 0x31: return write();
+    case 0x43: return erase();
     case 0x44: return eraseExt();
     case 0x63: return eraseProgramProtect();
     case 0x71:
@@ -171,6 +172,22 @@ void ReferenceBootloader::write() {
   f.pop_back();
   log("WRITE %zu byte(s) at %08X", f.size(), address);
   finishWrite(address, f);
+}
+
+void ReferenceBootloader::erase() {
+  m_port.sendAck(true);
+  uint8_t count = 0;
+  if (!m_port.receive(&count, 1)) return;
+  if (count == 0xFF) {  // [FF][00]: everything
+    uint8_t x;
+    if (!m_port.receive(&x, 1)) return;
+    if (x != 0x00) return refuse("global erase");
+    return finishErase(0xFFFF, {}, 0);
+  }
+  std::vector<uint8_t> f(count + 2u);  // one byte per page, check byte
+  if (!m_port.receive(f.data(), f.size())) return;
+  if (xorOf(f.data(), count + 1u, count) != f[count + 1u]) return refuse("page list");
+  finishErase(0, std::vector<uint16_t>(f.begin(), f.end() - 1), 0);
 }
 
 void ReferenceBootloader::eraseExt() {

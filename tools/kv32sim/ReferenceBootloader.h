@@ -23,6 +23,7 @@ class ReferenceBootloader : public Bootloader {
   void read();
   void go();
   void write();
+  void erase();
   void eraseExt();
   void eraseProgramProtect();
   void firmwareCrc();

@@ -116,6 +116,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   profile.version = o.version;
+  profile.plainErase = o.eraseCommand != "extended";
+  profile.extendedErase = o.eraseCommand != "plain";
   uint8_t uid[12];
   makeUid(o, profile.pid, uid);
   ChipModel chip(profile, uid);
