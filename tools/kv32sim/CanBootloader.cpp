@@ -5,10 +5,6 @@
 
 namespace kv32sim {
 
-namespace {
-constexpr uint32_t kMaxErasePages = 0x1000;
-}
-
 bool canOpensBare(uint8_t cmd) {
   switch (cmd) {
     case 0x00: case 0x01: case 0x02: case 0x73: case 0x82: case 0x92: case 0xD2: case 0xD4:
@@ -195,12 +191,6 @@ void CanBootloader::eraseExt() {
     return finishErase(code, {}, 0);
   }
   const uint32_t n = code + 1u;
-  if (n > kMaxErasePages) {
-    log("ERASE_EXT of %u pages: refused", n);
-    m_port.sendAck(false);
-    m_port.protocolError();
-    return;
-  }
   m_port.sendAck(true);
   std::vector<uint8_t> f(2 * n);
   if (!m_port.receive(f.data(), f.size())) return;
