@@ -174,6 +174,51 @@ TEST(ConsoleConnect, BadSubOptionsAndMissingPorts)
     }
 }
 
+TEST(ConsoleConnect, WhatTheChipAnswers)
+{
+    struct Case {
+        std::vector<std::string> sim;
+        std::vector<std::string> args;  // the port follows "--pn"
+        int code;
+        std::string printed;
+    };
+    const std::string s04 = "Device:  KV32S04    Flash:  256 KB\n";
+    const std::string done = "Device connected Successfully\n\n";
+    const Case cases[] = {
+        // no BID from the version command: "NA" is printed
+        {{"--link", "i2c", "--bid", "0"}, {"-i2c", "--pn"}, 0,
+         "I2C Connect......\n" + s04 + "PID:  70040241      BID:  NA    Version:  3.1\n" + done},
+        {{"--link", "usart", "--version", "25", "--bid", "4102"}, {"-com", "--pn"}, 0,
+         "USART Connect......\n" + s04 + "PID:  70040241      BID:  4102    Version:  2.5\n" + done},
+        // automatic boot entry: the lines are toggled, then the chip connects
+        {{"--link", "usart"}, {"-com", "--auto", "3", "--pn"}, 0,
+         "USART Connect......\n" + s04 + "PID:  70040241      BID:  4602    Version:  3.1\n" + done},
+        // the identifier request is refused
+        {{"--link", "usart", "--fault", "nack:0x02"}, {"-com", "--pn"}, 2,
+         "USART Connect......\nInit Device Failed!\n"},
+        // the command list request is refused, or never answered
+        {{"--link", "usart", "--fault", "nack:0x00"}, {"-com", "--pn"}, 2,
+         "USART Connect......\nUnrecognized device...Please, reset your device then try again \n"},
+        {{"--link", "i2c", "--fault", "stall:0x00"}, {"-i2c", "--pn"}, 2,
+         "I2C Connect......\nUnrecognized device...Please, reset your device then try again \n"},
+        // the chip listens at another I2C address
+        {{"--link", "i2c", "--i2c-address", "50"}, {"-i2c", "--pn"}, 2,
+         "I2C Connect......\nUnrecognized device...Please, reset your device then try again \n"},
+        {{"--link", "i2c", "--i2c-address", "50"}, {"-i2c", "--addr", "50", "--rate", "100000", "--pn"}, 0,
+         "I2C Connect......\n" + s04 + "PID:  70040241      BID:  4602    Version:  3.1\n" + done},
+    };
+    WorkDir dir;
+    for (const Case& c : cases) {
+        kvtest::SimProcess sim;
+        ASSERT_TRUE(sim.start(c.sim)) << c.sim.back();
+        std::vector<std::string> args = c.args;
+        args.push_back(sim.portName());
+        ProgramRun run = RunIn(dir, args);
+        EXPECT_EQ(run.exitCode, c.code) << c.sim.back();
+        EXPECT_EQ(run.out, kBanner + c.printed) << c.sim.back();
+    }
+}
+
 TEST(ConsoleConnect, SilentLineAndUnknownChip)
 {
     WorkDir dir;
