@@ -175,6 +175,9 @@ void BridgeLink::dataFrame() {
     len = withLen16 ? size_t(h[0]) << 8 | h[1] : h[1];
     badHeader = (withSize || writeWithSize) && h[0] != 0;
   }
+  if (m_log)
+    m_log->note("%s frame BF %02X%s, length %zu", m_bus == Bus::I2C ? "I2C" : "SPI", sub,
+                writeWithSize || sub == m_c.massWriteChunk ? " (write)" : bare ? "" : " (read)", len);
   std::vector<uint8_t> data;
   const bool carriesData = writeWithSize || sub == m_c.massWriteChunk;
   if (carriesData) {

@@ -97,6 +97,9 @@ void CanLink::dataFrame() {
     answer({kData, kUnknown});
     return;
   }
+  if (m_log)
+    m_log->note("CAN frame BF %02X (%s), command %02X, length %u", sub,
+                sub == kWrite ? "write" : sub == kRead ? "read" : "variable read", code, len);
   uint8_t data[8];
   if (sub == kWrite) {
     if (len > 8) {
