@@ -18,7 +18,9 @@ bool CComManager::IsCanbeOpen(int iPortNum)
     if (m_InterfaceType != INTERFACE_USART)
         return true;
     HANDLE handle = nullptr;
-    if (SetCOMSettings(&handle, iPortNum, nullptr, 115200, 8, 2, 1.0f) != 0)
+    // A port that is open already answers "already opened" and names itself.
+    const BYTE result = SetCOMSettings(&handle, iPortNum, nullptr, 115200, 8, 2, 1.0f);
+    if (result != SUCCESS && result != COM_ALREADY_OPENED)
         return false;
     if (Interface_is_Open(handle) == 1)
         return true;

@@ -2,6 +2,10 @@
 // connection, without a chip.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -195,6 +199,41 @@ TEST(ConsoleLink, SettingsTablesAndDfuList)
     CComManager serial;
     serial.SetInterfaceType(INTERFACE_USART);
     EXPECT_TRUE(serial.getCom(4).isEmpty());
+}
+
+TEST(ConsoleLink, OpenCloseAndProbeOnATerminal)
+{
+    // A pseudo-terminal with nobody behind it is enough to open a port.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string slave = ptsname(master);
+
+    CComManager manager;
+    manager.SetInterfaceType(INTERFACE_USART);
+    constexpr int kPort = 900;
+    CCom com(kPort, INTERFACE_USART, slave.c_str());
+    EXPECT_FALSE(com.IsOpen());
+    ASSERT_EQ(com.Open(), 0);
+    EXPECT_TRUE(com.IsOpen());
+    ASSERT_NE(com.GetBootLoader(), nullptr);
+    EXPECT_EQ(com.GetBootLoader()->GetHandle(), com.GetHandle());
+    // an open port is reported as openable and stays open
+    EXPECT_TRUE(manager.IsCanbeOpen(kPort));
+    EXPECT_TRUE(com.IsOpen());
+    EXPECT_EQ(com.SetComTimeOut(1000), 0);
+    EXPECT_EQ(com.GetTimeOut(), 1000);
+    // closing ends the link
+    EXPECT_EQ(com.Close(), 0);
+    EXPECT_FALSE(com.IsOpen());
+    EXPECT_EQ(com.GetBootLoader(), nullptr);
+    // the probe has no device name to open
+    EXPECT_FALSE(manager.IsCanbeOpen(kPort + 1));
+    // settings the library refuses are not stored
+    EXPECT_NE(com.SetSettings(0, 8, 2), 0);
+    EXPECT_EQ(com.GetSpeedInBaud(), 115200);
+    close(master);
 }
 
 } // namespace
