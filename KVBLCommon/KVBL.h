@@ -197,7 +197,7 @@ extern "C" {
 // ---- exported data -------------------------------------------------------
 KVBL_API extern const BYTE ACK;   // 0x79
 KVBL_API extern const BYTE NACK;  // 0x1F
-KVBL_API extern ACKS ACK_VALUE;  // protocol variant, 0x79 (the only one used)
+KVBL_API extern ACKS ACK_VALUE;  // protocol variant, 0x79 (not in the SPI library)
 KVBL_API extern DWORD Progress;
 KVBL_API extern DWORD ActivityTime;
 KVBL_API extern const DWORD ADDR_F1_OPB;
@@ -222,7 +222,7 @@ KVBL_API BYTE SetTimeOut(HANDLE hCOM, DWORD vms);
 KVBL_API BYTE SetPaketSize(HANDLE hCOM, BYTE size);
 KVBL_API BYTE GetPaketSize(HANDLE hCOM, LPBYTE size);
 KVBL_API BYTE TARGET_SetComIntType(BYTE com_int_type);
-KVBL_API ACKS GetAckValue();
+KVBL_API ACKS GetAckValue();  // not in the SPI library
 KVBL_API BYTE KVBL_SetRts(HANDLE hCOM, bool Val);
 KVBL_API BYTE KVBL_SetDtr(HANDLE hCOM, bool Val);
 KVBL_API BYTE KVBL_setTxd(HANDLE hCOM, bool val);

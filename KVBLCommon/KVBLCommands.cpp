@@ -6,10 +6,6 @@
 #include "KVBLPorts.h"
 #include "KVBLRequest.h"
 
-extern "C" {
-KVBL_API ACKS ACK_VALUE = ST79;
-}
-
 namespace kvbl {
 
 BYTE Begin(HANDLE h, BOOL TARGET_DESCRIPTOR::*flag, Call* c) {
@@ -71,8 +67,6 @@ using namespace kvbl;
 
 extern "C" {
 
-KVBL_API ACKS GetAckValue() { return ACK_VALUE; }
-
 KVBL_API BYTE KVBL_Init_BL(HANDLE hCOM, WORD addr, DWORD rate, BYTE dutyCycle) {
   const int port = PortOf(hCOM);
   if (port < 0) return INPUT_PARAMS_ERROR;
@@ -92,7 +86,7 @@ KVBL_API BYTE KVBL_GET(HANDLE hCOM, LPBYTE Version, LPCommands pCmds) {
   BYTE r = Begin(hCOM, nullptr, &c);
   if (r != SUCCESS) return r;
   if (Version == nullptr || pCmds == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
-  if (ACK_VALUE != ST75) ACK_VALUE = ST79;
+  if (c.f->onGet) c.f->onGet();
   KVBL_Request rq = Request(GET_CMD);
   r = Send_RQ(hCOM, &rq);
   if (r != SUCCESS) return r;

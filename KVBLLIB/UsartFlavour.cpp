@@ -59,6 +59,7 @@ const kvbl::Flavour kFlavour = [] {
   f.read = lineRead;
   f.readBlock = ReadGetBlock;
   f.exactRate = true;
+  f.onGet = kvbl::SelectAckVariant;
   return f;
 }();
 

@@ -176,6 +176,22 @@ TEST_F(I2CFixture, CommandsTravelAsSingleFramesWithTheAckAsAOneByteRead) {
   EXPECT_EQ((Bytes{0xDE, 0xAD}), Bytes(out, out + 2));
 }
 
+TEST_F(I2CFixture, GetSelectsTheAcknowledgeVariantUnlessItIsTheReducedOne) {
+  struct { ACKS before, after; } cases[] = {{UNDEFINED, ST79}, {ST79, ST79}, {ST75, ST75}};
+  for (auto& c : cases) {
+    ACK_VALUE = c.before;
+    serial.answer(ok());
+    serial.answer(readAnswer(0x06, {0x79}));
+    serial.answer({0xBF, 0x07, 0x03, 0x00, 0x10, 0x00});
+    serial.answer(readAnswer(0x06, {0x79}));
+    BYTE v;
+    Commands cm{};
+    ASSERT_EQ(SUCCESS, KVBL_GET(h, &v, &cm));
+    EXPECT_EQ(c.after, GetAckValue());
+  }
+  ACK_VALUE = ST79;
+}
+
 TEST_F(I2CFixture, GetBlockLongerThanItsBufferIsRefused) {
   serial.answer(ok());
   serial.answer(readAnswer(0x06, {0x79}));
