@@ -1,0 +1,200 @@
+// A bridge library against kv32sim on its own link. Built twice: with
+// SPICAN_LINK_SPI against libKVSPIBLLIB, with SPICAN_LINK_CAN against
+// libKVCANBLLIB.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "SimSession.h"
+
+namespace {
+
+constexpr DWORD kFlash = 0x08000000;
+
+#if defined(SPICAN_LINK_SPI)
+const char* const kLink = "spi";
+BYTE StartBridge(HANDLE h) { return KVBL_Init_BL(h, 0, 1000000, 0); }
+#else
+const char* const kLink = "can";
+// The connect sequence of the program: speed code 2, then the user's code.
+BYTE StartBridge(HANDLE h) {
+  const BYTE r = KVBL_Init_BL(h, 0, 2, 0);
+  return r != SUCCESS ? r : KVBL_SetSpeed(h, 5);
+}
+#endif
+
+class BridgeSim : public ::testing::Test {
+ protected:
+  void start(std::vector<std::string> extra = {}) {
+    ASSERT_TRUE(s.open(kLink, extra));
+    ASSERT_EQ(SUCCESS, StartBridge(s.h));
+    ASSERT_TRUE(s.identify());
+  }
+  SimSession s;
+};
+
+uint32_t ChipCrc(const std::vector<BYTE>& bytes) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t i = 0; i + 3 < bytes.size(); i += 4) {
+    const uint32_t word = bytes[i] | bytes[i + 1] << 8 | bytes[i + 2] << 16 | static_cast<uint32_t>(bytes[i + 3]) << 24;
+    crc ^= word;
+    for (int b = 0; b < 32; ++b) crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+  }
+  return crc;
+}
+
+TEST_F(BridgeSim, ConnectsAndIdentifiesTheChip) {
+  start();
+  EXPECT_TRUE(s.cmds.GET_CMD && s.cmds.READ_CMD && s.cmds.WRITE_CMD && s.cmds.GO_CMD);
+  EXPECT_TRUE(s.cmds.ERASE_EXT_CMD);
+  EXPECT_FALSE(s.cmds.ERASE_CMD);
+  // KV32S04, PID 70040241: [15-8][7-0][31-24][23-16][series].
+  EXPECT_EQ((std::vector<BYTE>{0x02, 0x41, 0x70, 0x04, 0x04}), s.pid);
+  WORD kb = 0;
+  ASSERT_EQ(SUCCESS, TARGET_GetFlashSize(s.h, 0x1FFFF7E0, &kb));
+  EXPECT_EQ(256, kb);
+#if defined(SPICAN_LINK_CAN)
+  EXPECT_FALSE(s.cmds.ENABLE_BANK3_CMD || s.cmds.KV32_ISP_CMD || s.cmds.ACCESS_TEMP_UNPROTECT_CMD);
+  EXPECT_EQ(CMD_NOT_ALLOWED, KVBL_EnableBank3(s.h, 1, 1024, 0));
+#endif
+}
+
+TEST_F(BridgeSim, EraseDownloadVerifyUploadRoundTrip) {
+  start();
+  auto sectors = SectorList(0, 4);
+  SetActivityTime(100);
+  ASSERT_EQ(SUCCESS, KVBL_ERASE(s.h, 4, sectors.data(), 2048));
+  EXPECT_EQ(1u, Progress);
+
+  auto image = Pattern(5001, 3);  // full packets, then an odd tail
+  ASSERT_EQ(SUCCESS, KVBL_DNLOAD(s.h, kFlash, image.data(), image.size(), 0));
+  EXPECT_EQ(SUCCESS, KVBL_VERIFY(s.h, kFlash, image.data(), image.size(), 0));
+  std::vector<BYTE> back(image.size());
+  ASSERT_EQ(SUCCESS, KVBL_UPLOAD(s.h, kFlash, back.data(), back.size()));
+  EXPECT_EQ(image, back);
+  BYTE after[2];
+  ASSERT_EQ(SUCCESS, KVBL_READ(s.h, kFlash + 5000, 2, after));
+  EXPECT_EQ(0xFF, after[1]);
+
+  image[4000] ^= 0x01;
+  EXPECT_EQ(CMD_NOT_ALLOWED, KVBL_VERIFY(s.h, kFlash, image.data(), image.size(), 0));
+  // Other values onto programmed flash: the chip refuses the data.
+  auto other = Pattern(252, 9);
+  EXPECT_EQ(CMD_FAIL, KVBL_DNLOAD(s.h, kFlash, other.data(), other.size(), 0));
+
+  // The chip's checksum of the first sector matches what was written.
+  std::vector<BYTE> sector(2048);
+  ASSERT_EQ(SUCCESS, KVBL_UPLOAD(s.h, kFlash, sector.data(), sector.size()));
+  BYTE crc[4];
+  ASSERT_EQ(SUCCESS, KVBL_GetFirmwareCRC(s.h, kFlash, 1, crc));
+  const uint32_t c = ChipCrc(sector);  // sent most significant byte first
+  EXPECT_EQ((std::vector<BYTE>{BYTE(c >> 24), BYTE(c >> 16), BYTE(c >> 8), BYTE(c)}),
+            std::vector<BYTE>(crc, crc + 4));
+}
+
+TEST_F(BridgeSim, MassEraseAndOptionBytes) {
+  start();
+  auto image = Pattern(600, 2);
+  auto sectors = SectorList(10, 1);
+  ASSERT_EQ(SUCCESS, KVBL_ERASE(s.h, 1, sectors.data(), 2048));
+  ASSERT_EQ(SUCCESS, KVBL_DNLOAD(s.h, kFlash + 10 * 2048, image.data(), image.size(), 0));
+  ASSERT_EQ(SUCCESS, KVBL_ERASE(s.h, 0xFFFF, nullptr, 0));
+  EXPECT_EQ(25u, Progress);
+  std::vector<BYTE> back(600);
+  ASSERT_EQ(SUCCESS, KVBL_UPLOAD(s.h, kFlash + 10 * 2048, back.data(), back.size()));
+  EXPECT_EQ(std::vector<BYTE>(600, 0xFF), back);
+
+  BYTE fap = 0;
+  ASSERT_EQ(SUCCESS, TARGET_GetFAPUserSystemData(s.h, &fap));
+  EXPECT_EQ(0xA5, fap);
+  BYTE data[2] = {0x12, 0x34};
+  ASSERT_EQ(SUCCESS, TARGET_SetUserSystemData(s.h, ADDR_DATA_OPB, data, 2));
+  BYTE d0 = 0, d1 = 0;
+  ASSERT_EQ(SUCCESS, TARGET_GetDataUserSystemData(s.h, &d0, &d1));
+  EXPECT_EQ(0x12, d0);
+  EXPECT_EQ(0x34, d1);
+#if defined(SPICAN_LINK_CAN)
+  // No 64 KB block erase on this link: refused, the chip is not asked.
+  EXPECT_EQ(INPUT_PARAMS_ERROR, KVBL_BLOCK_ERASE(s.h, 0xFFFB, kFlash));
+  BYTE b[4];
+  EXPECT_EQ(SUCCESS, KVBL_READ(s.h, kFlash, 4, b));
+#endif
+}
+
+TEST_F(BridgeSim, ProtectedChipRefusesReads) {
+  start({"--protect", "1"});
+  BYTE b[4];
+  EXPECT_EQ(CMD_NOT_ALLOWED, KVBL_READ(s.h, kFlash, 4, b));
+}
+
+TEST_F(BridgeSim, InjectedFaultsGiveResultCodesWithinTheLimits) {
+  struct Case { std::string fault; BYTE code; } cases[] = {
+      {"nack:0x11", CMD_NOT_ALLOWED},  // READ refused at its first acknowledge
+      {"stall:0x11", 0},               // the chip goes silent: any failure
+  };
+  for (const Case& c : cases) {
+    SimSession t;
+    ASSERT_TRUE(t.open(kLink, {"--fault", c.fault}, 12, 115200, 400));
+    ASSERT_EQ(SUCCESS, StartBridge(t.h));
+    ASSERT_TRUE(t.identify()) << c.fault;
+    BYTE b[8];
+    const auto start = std::chrono::steady_clock::now();
+    const BYTE r = KVBL_READ(t.h, kFlash, 8, b);
+    if (c.code) {
+      EXPECT_EQ(c.code, r) << c.fault;
+    } else {
+      EXPECT_NE(SUCCESS, r) << c.fault;
+    }
+    // Bounded by the handshake limit and a few time-outs, never hanging.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << c.fault;
+    // The next command starts afresh.
+    if (c.code == CMD_NOT_ALLOWED) {
+      EXPECT_EQ(SUCCESS, KVBL_READ(t.h, kFlash, 8, b)) << c.fault;
+    }
+  }
+}
+
+// Answers damaged on the line may fail a transfer, but a download and
+// verify that both report success mean the chip holds the image.
+TEST_F(BridgeSim, DamagedAnswersNeverPassForAGoodDownload) {
+  auto image = Pattern(3000, 5);
+  int successes = 0, failures = 0;
+  for (int seed = 1; seed <= 8; ++seed) {
+    char dump[] = "/tmp/spican_dump_XXXXXX";
+    const int fd = mkstemp(dump);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    {
+      SimSession t;
+      ASSERT_TRUE(t.open(kLink, {"--dump", dump, "--fault", "random:" + std::to_string(seed) + ":0.0003"}, 14,
+                         115200, 200));
+      bool ok = StartBridge(t.h) == SUCCESS;
+      BYTE v;
+      Commands cm{};
+      ok = ok && KVBL_GET(t.h, &v, &cm) == SUCCESS && SetPaketSize(t.h, 252) == SUCCESS;
+      auto sectors = SectorList(0, 2);
+      ok = ok && KVBL_ERASE(t.h, 2, sectors.data(), 2048) == SUCCESS;
+      ok = ok && KVBL_DNLOAD(t.h, kFlash, image.data(), image.size(), 0) == SUCCESS;
+      ok = ok && KVBL_VERIFY(t.h, kFlash, image.data(), image.size(), 0) == SUCCESS;
+      t.close();  // the simulator writes its flash on exit
+      std::FILE* f = std::fopen(dump, "rb");
+      ASSERT_NE(nullptr, f);
+      std::vector<BYTE> flash(image.size());
+      const size_t got = std::fread(flash.data(), 1, flash.size(), f);
+      std::fclose(f);
+      if (ok) {
+        ++successes;
+        ASSERT_EQ(image.size(), got);
+        EXPECT_EQ(image, flash) << "seed " << seed;
+      } else {
+        ++failures;
+      }
+    }
+    unlink(dump);
+  }
+  RecordProperty("successes", successes);
+  RecordProperty("failures", failures);
+}
+
+}  // namespace
