@@ -157,7 +157,7 @@ bool RunOperation(COperation* operation, CCom* connection)
     // QThread::wait wakes as soon as the thread ends, so the command goes on
     // within 10 ms of the operation's end.
     while (g_shareParameter.c_OperationFlag) {
-        if (!operation || operation->wait(10))
+        if (!operation || operation->WaitForEnd(10))
             break;
     }
     if (g_shareParameter.c_OperationFlag) {

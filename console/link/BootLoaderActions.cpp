@@ -40,7 +40,7 @@ void CBootLoader::FreeOperation()
 {
     if (!m_ObOperation)
         return;
-    m_ObOperation->wait();  // never delete an operation under its thread
+    m_ObOperation->WaitForEnd();  // never delete an operation under its thread
     delete m_ObOperation;
     m_ObOperation = nullptr;
 }

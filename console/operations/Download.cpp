@@ -80,7 +80,7 @@ CDownload::CDownload(CBootLoader* obBootLoader)
 
 CDownload::~CDownload()
 {
-    wait();  // the sub-operations and files below are in use while the thread runs
+    WaitForEnd();  // the sub-operations and files below are in use while the thread runs
     delete m_obErase;
     delete m_obVerify;
     delete m_obWriteSN;

@@ -16,7 +16,7 @@ struct EraseParam {
 class CErase : public COperation {
 public:
     explicit CErase(CBootLoader* obBootLoader);
-    ~CErase() override { wait(); }
+    ~CErase() override { WaitForEnd(); }
 
     void SetParameters(void* parameters) override;
     unsigned int Action() override;

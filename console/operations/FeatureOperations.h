@@ -34,7 +34,7 @@ struct EnableSlibParam {
 class CEnBank3 : public COperation {
 public:
     explicit CEnBank3(CBootLoader* obBootLoader);
-    ~CEnBank3() override { wait(); }
+    ~CEnBank3() override { WaitForEnd(); }
     void SetParameters(void* parameters) override;
     unsigned int Action() override;
     // FLASH_DA actually sent: 0 on series 4 when the bank keys are blank.
@@ -48,7 +48,7 @@ private:
 class CWriteSN : public COperation {
 public:
     explicit CWriteSN(CBootLoader* obBootLoader);
-    ~CWriteSN() override { wait(); }
+    ~CWriteSN() override { WaitForEnd(); }
     void SetParameters(void* parameters) override;
     unsigned int Action() override;
 
@@ -60,7 +60,7 @@ private:
 class CWriteUserSystemData : public COperation {
 public:
     explicit CWriteUserSystemData(CBootLoader* obBootLoader);
-    ~CWriteUserSystemData() override { wait(); }
+    ~CWriteUserSystemData() override { WaitForEnd(); }
     // Keeps its own copy of the bytes.
     void SetParameters(const unsigned char* data, uint32_t length);
     unsigned int Action() override;
@@ -74,7 +74,7 @@ private:
 class CEnableSlib : public COperation {
 public:
     explicit CEnableSlib(CBootLoader* obBootLoader);
-    ~CEnableSlib() override { wait(); }
+    ~CEnableSlib() override { WaitForEnd(); }
     void SetParameters(void* parameters) override;
     unsigned int Action() override;
 

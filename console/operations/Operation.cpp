@@ -28,7 +28,18 @@ COperation::COperation(CBootLoader* obBootLoader)
 
 COperation::~COperation()
 {
-    wait();
+    WaitForEnd();
+}
+
+bool COperation::WaitForEnd(unsigned long ms)
+{
+    if (!wait(ms))
+        return false;
+    // QThread's own synchronisation is not visible to every checker; this
+    // acquire pairs with the release at the end of run().
+    while (m_bThreadBusy.load(std::memory_order_acquire) && isRunning())
+        QThread::yieldCurrentThread();
+    return true;
 }
 
 int COperation::PortNum() const
@@ -66,6 +77,7 @@ void COperation::Cancel()
 void COperation::run()
 {
     Work();
+    m_bThreadBusy.store(false, std::memory_order_release);
 }
 
 unsigned int COperation::Work()
@@ -170,6 +182,7 @@ unsigned int COperation::Start()
     m_emStatus.store(SRART);
     if (m_bSubOperation)
         return Work();
+    m_bThreadBusy.store(true, std::memory_order_relaxed);
     start(QThread::InheritPriority);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <string>
 
@@ -107,6 +108,10 @@ public:
     // Sub-operations run Work() on the caller's thread and return its
     // result; a top-level operation starts its thread and returns 0.
     unsigned int Start();
+    // Waits up to ms milliseconds for the thread to end; true when it has
+    // ended (or never started). Everything the thread wrote is visible to the
+    // caller afterwards.
+    bool WaitForEnd(unsigned long ms = ULONG_MAX);
     void Stop();
     void ChangeStatus(Status status);
     void CallCommand(Command command);
@@ -144,6 +149,10 @@ protected:
     CAbendInfo m_AbendInfo;
     std::string m_strInfoStringName;
     std::atomic<lpFunc> m_lpFunc;
+
+private:
+    // Cleared (release) as the last action of the thread body.
+    std::atomic<bool> m_bThreadBusy{false};
 };
 
 #endif

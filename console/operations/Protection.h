@@ -9,7 +9,7 @@
 class CAccessProtect : public COperation {
 public:
     explicit CAccessProtect(CBootLoader* obBootLoader);
-    ~CAccessProtect() override { wait(); }
+    ~CAccessProtect() override { WaitForEnd(); }
 
     // Copies one byte: the protection level, 1 or 2.
     void SetParameters(void* parameters) override;

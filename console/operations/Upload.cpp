@@ -17,7 +17,7 @@ CUpload::CUpload(CBootLoader* obBootLoader) : COperation(obBootLoader), m_obProg
 
 CUpload::~CUpload()
 {
-    wait();
+    WaitForEnd();
     delete m_obProgramFile;
 }
 

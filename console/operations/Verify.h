@@ -12,7 +12,7 @@ class CProgramFile;
 class CVerify : public COperation {
 public:
     explicit CVerify(CBootLoader* obBootLoader);
-    ~CVerify() override { wait(); }
+    ~CVerify() override { WaitForEnd(); }
 
     // Borrowed: the download that owns the file outlives the verify.
     void SetVerifyFile(CProgramFile* file) { m_obProgramFile = file; }

@@ -40,7 +40,7 @@ public:
         m_EmType = type;
         m_strName = "Scripted";
     }
-    ~ScriptedOperation() override { wait(); }
+    ~ScriptedOperation() override { WaitForEnd(); }
     unsigned int InitAction() override
     {
         if (m_script.initResult)
