@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
+#include <termios.h>
 #include <unistd.h>
 
 #include "SimProcess.h"
@@ -337,6 +339,27 @@ INSTANTIATE_TEST_SUITE_P(
                       DeviceCase{"KV32S13", {0x04, 0x01, 0x70, 0x0D, 0x0D}, {0x00, 0x10}},
                       DeviceCase{"KV32S31", {0x02, 0x41, 0x70, 0x1F, 0x1F}, {0x00, 0x01}}),
     [](const ::testing::TestParamInfo<DeviceCase>& i) { return std::string(i.param.device); });
+
+TEST(LinkTerminal, EvenParityIsAcceptedOnEveryOpen) {
+  // A pseudo-terminal drops the parity bit; the C library then reports a
+  // setting that changed nothing else as invalid. The host sets 8E1 again on
+  // every reconnect, so each close must leave settings it will change.
+  SimProcess p;
+  ASSERT_TRUE(p.start({"--link", "usart"}));
+  for (int i = 0; i < 3; ++i) {
+    const int fd = open(p.ptyPath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ASSERT_EQ(tcgetattr(fd, &t), 0);
+    cfmakeraw(&t);
+    cfsetispeed(&t, B115200);
+    cfsetospeed(&t, B115200);
+    t.c_cflag |= PARENB | CLOCAL | CREAD;
+    EXPECT_EQ(tcsetattr(fd, TCSANOW, &t), 0) << "open " << i;
+    close(fd);
+    usleep(100000);  // the simulator notices the close
+  }
+}
 
 TEST(LinkProtection, LevelTwoIsForeverOnOneTimeModels) {
   Sim s;

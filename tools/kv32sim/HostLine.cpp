@@ -31,23 +31,26 @@ bool HostLine::open(std::string& error) {
     return false;
   }
   m_slavePath = name;
-  // Raw mode on the terminal side, so that no byte is translated or echoed
-  // before the host sets its own mode.
-  const int s = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (s < 0) {
-    error = std::string("cannot open ") + name + ": " + strerror(errno);
-    return false;
-  }
-  termios t{};
-  if (tcgetattr(s, &t) == 0) {
-    cfmakeraw(&t);
-    tcsetattr(s, TCSANOW, &t);
-  }
-  close(s);
+  resetTerminal();
   const int fl = fcntl(m_master, F_GETFL);
   fcntl(m_master, F_SETFL, fl | O_NONBLOCK);
   m_closed = true;
   return true;
+}
+
+void HostLine::resetTerminal() {
+  // Terminal settings made through the master apply to the terminal side.
+  // Raw, so that nothing is translated or echoed before the host sets its
+  // own mode; and at 50 baud without CLOCAL, so that whatever the host sets
+  // next changes something: a pseudo-terminal drops the parity bit, and the C
+  // library reports a setting in which nothing else changed as invalid.
+  termios t{};
+  if (tcgetattr(m_master, &t) != 0) return;
+  cfmakeraw(&t);
+  cfsetispeed(&t, B50);
+  cfsetospeed(&t, B50);
+  t.c_cflag &= ~static_cast<tcflag_t>(CLOCAL);
+  tcsetattr(m_master, TCSANOW, &t);
 }
 
 HostLine::Clock::duration HostLine::byteTime() const {
@@ -104,6 +107,7 @@ HostLine::Fill HostLine::fill(int timeoutMs) {
         m_closed = true;
         m_hangup = true;
         m_in.clear();
+        resetTerminal();
         if (m_stalled && m_log) m_log->note("host closed the terminal: stall ends");
         m_stalled = false;
         if (m_log) m_log->note("host closed the terminal");

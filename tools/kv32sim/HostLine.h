@@ -55,6 +55,7 @@ class HostLine {
   enum class Fill { Data, Timeout, Hangup, Stop };
   Fill fill(int timeoutMs);
   Clock::duration byteTime() const;
+  void resetTerminal();
   void sleepUntil(Clock::time_point t) const;
 
   int m_master = -1;
