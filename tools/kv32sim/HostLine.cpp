@@ -113,7 +113,10 @@ HostLine::Fill HostLine::fill(int timeoutMs) {
         if (m_log) m_log->note("host closed the terminal");
         return Fill::Hangup;
       }
-      // Nobody has the terminal open: wait for the host to come back.
+      // Nobody has the terminal open: wait for the host to come back. A host
+      // that opened and closed it in between left its settings behind.
+      termios t{};
+      if (tcgetattr(m_master, &t) == 0 && cfgetospeed(&t) != B50) resetTerminal();
       std::this_thread::sleep_for(std::chrono::milliseconds(wait > 10 ? 10 : wait));
       continue;
     }
