@@ -425,7 +425,7 @@ TEST(LinkFaults, ByteFaultsOnTheWayToTheHost) {
   }
 }
 
-TEST(LinkFaults, MalformedFaultSpecificationIsRefused) {
+TEST(LinkFaults, MalformedFaultIsRefused) {
   for (const char* bad : {"drop:0", "flip:1:0", "nack:0x100", "status:1:0xF1", "random:1:2", "bogus:1"}) {
     SimProcess p;
     EXPECT_FALSE(p.start({"--link", "usart", "--fault", bad})) << bad;

@@ -11,7 +11,7 @@ namespace kv32sim {
 
 class SimLog;
 
-// Fault specifications (numbers decimal or 0x-hex, counts 1-based):
+// Fault descriptions (numbers decimal or 0x-hex, counts 1-based):
 //   drop:N            the N-th byte sent to the host is not sent
 //   flip:N[:MASK]     the N-th byte sent to the host is XORed with MASK (0x01)
 //   nack:CMD[:K]      the K-th occurrence (1) of command CMD is refused at its
@@ -24,7 +24,7 @@ class SimLog;
 //                     probability P (0..1), from a generator seeded with SEED
 class FaultPlan {
  public:
-  // Adds one specification; false (with a reason) when it is malformed.
+  // Adds one description; false (with a reason) when it is malformed.
   bool add(const std::string& spec, std::string& error);
   void setLog(SimLog* log) { m_log = log; }
 
