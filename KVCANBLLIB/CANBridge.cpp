@@ -33,17 +33,41 @@ BYTE codeOf(HANDLE h) {
   return port < 0 ? 0 : g_code[port];
 }
 
-BYTE lineWrite(HANDLE h, const BYTE* data, WORD n) {
-  if (n > 255) return INPUT_PARAMS_ERROR;
-  BYTE buf[255];
-  std::memcpy(buf, data, n);
-  return CAN_Single_Write_Data(h, codeOf(h), static_cast<BYTE>(n), buf);
+// Frames of at most 8 data bytes; none (n = 0) sends the bare command.
+BYTE writeFrames(HANDLE h, BYTE cmd, const BYTE* data, unsigned n) {
+  if (n > 255 || (n > 0 && data == nullptr)) return CHUNK_FAIL;
+  unsigned off = 0;
+  do {
+    const unsigned k = n - off < kFrameLength ? n - off : kFrameLength;
+    BYTE frame[4 + kFrameLength] = {kData, WRITE, cmd, static_cast<BYTE>(k)};
+    if (k) std::memcpy(frame + 4, data + off, k);
+    if (!sent(h, frame, 4 + k)) return CHUNK_FAIL;
+    BYTE ans[2];
+    if (kvbl::LineReceive(h, ans, 2) != 2) return CHUNK_FAIL;
+    if (ans[0] != kData || ans[1] != kDone) return failure(ans[1]);
+    off += k;
+  } while (off < n);
+  return SUCCESS;
 }
 
-BYTE lineRead(HANDLE h, BYTE* data, WORD n) {
-  if (n > 255) return INPUT_PARAMS_ERROR;
-  return CAN_Single_Read_Data(h, codeOf(h), static_cast<BYTE>(n), data);
+BYTE readFrames(HANDLE h, BYTE cmd, BYTE* out, unsigned n) {
+  if (n == 0 || n > 255 || out == nullptr) return SEND_FAIL;
+  for (unsigned off = 0; off < n;) {
+    const unsigned k = n - off < kFrameLength ? n - off : kFrameLength;
+    BYTE req[4] = {kData, READ, cmd, static_cast<BYTE>(k)};
+    if (!sent(h, req, 4)) return SEND_FAIL;
+    BYTE ans[4 + kFrameLength];
+    if (kvbl::LineReceive(h, ans, 4 + k) != static_cast<int>(4 + k)) return READ_FAIL;
+    if (ans[0] != kData || ans[1] != READ) return failure(ans[1]);
+    std::memcpy(out + off, ans + 4, k);
+    off += k;
+  }
+  return SUCCESS;
 }
+
+BYTE lineWrite(HANDLE h, const BYTE* data, WORD n) { return writeFrames(h, codeOf(h), data, n); }
+
+BYTE lineRead(HANDLE h, BYTE* data, WORD n) { return readFrames(h, codeOf(h), data, n); }
 
 BYTE lineReadBlock(HANDLE h, BYTE* data, WORD cap, WORD* got) {
   return VariableRead(h, codeOf(h), static_cast<BYTE>(cap > 255 ? 255 : cap), data, got);
@@ -77,34 +101,11 @@ BYTE CAN_Analyse_Result(BYTE cValue) {
 }
 
 BYTE CAN_Single_Write_Data(HANDLE hCOM, BYTE Cmd, BYTE Size, LPBYTE pData) {
-  if (Size > 0 && pData == nullptr) return CHUNK_FAIL;
-  unsigned off = 0;
-  do {  // a bare command is one frame without data
-    const unsigned n = Size - off < kFrameLength ? Size - off : kFrameLength;
-    BYTE frame[4 + kFrameLength] = {kData, WRITE, Cmd, static_cast<BYTE>(n)};
-    if (n) std::memcpy(frame + 4, pData + off, n);
-    if (!sent(hCOM, frame, 4 + n)) return CHUNK_FAIL;
-    BYTE ans[2];
-    if (kvbl::LineReceive(hCOM, ans, 2) != 2) return CHUNK_FAIL;
-    if (ans[0] != kData || ans[1] != kDone) return failure(ans[1]);
-    off += n;
-  } while (off < Size);
-  return SUCCESS;
+  return writeFrames(hCOM, Cmd, pData, Size);
 }
 
 BYTE CAN_Single_Read_Data(HANDLE hCOM, BYTE cmd, BYTE Size, LPBYTE pData) {
-  if (Size == 0 || pData == nullptr) return SEND_FAIL;
-  for (unsigned off = 0; off < Size;) {
-    const unsigned n = Size - off < kFrameLength ? Size - off : kFrameLength;
-    BYTE req[4] = {kData, READ, cmd, static_cast<BYTE>(n)};
-    if (!sent(hCOM, req, 4)) return SEND_FAIL;
-    BYTE ans[4 + kFrameLength];
-    if (kvbl::LineReceive(hCOM, ans, 4 + n) != static_cast<int>(4 + n)) return READ_FAIL;
-    if (ans[0] != kData || ans[1] != READ) return failure(ans[1]);
-    std::memcpy(pData + off, ans + 4, n);
-    off += n;
-  }
-  return SUCCESS;
+  return readFrames(hCOM, cmd, pData, Size);
 }
 
 BYTE VariableRead(HANDLE hCOM, BYTE cmd, BYTE Size, LPBYTE pData, WORD* got) {
@@ -112,19 +113,16 @@ BYTE VariableRead(HANDLE hCOM, BYTE cmd, BYTE Size, LPBYTE pData, WORD* got) {
   if (Size == 0 || pData == nullptr) return SEND_FAIL;
   BYTE req[4] = {kData, VARIABLE_READ, cmd, 0x00};
   if (!sent(hCOM, req, 4)) return SEND_FAIL;
-  BYTE head[4];
-  const int n = kvbl::LineReceive(hCOM, head, 4);
-  if (n < 2) return READ_FAIL;
-  if (head[0] != kData || head[1] != VARIABLE_READ) return failure(head[1]);
-  if (n < 4) return READ_FAIL;  // the length never arrived
-  const BYTE len = head[3];
-  BYTE block[255];
-  const int m = len ? kvbl::LineReceive(hCOM, block, len) : 0;
-  if (m < 0) return READ_FAIL;
-  // Too long for the caller: refused after its bytes left the line, so that
-  // they cannot pass for the next answer.
-  if (len > Size) return READ_FAIL;
-  std::memcpy(pData, block, static_cast<size_t>(m));
+  // [0xBF][0x0A][byte][L], then L data bytes (a short block is what arrived).
+  BYTE answer[4 + 255];
+  const int n = kvbl::LineReceive(hCOM, answer, 4);
+  if (n >= 2 && (answer[0] != kData || answer[1] != VARIABLE_READ)) return failure(answer[1]);
+  if (n < 4) return READ_FAIL;
+  const BYTE len = answer[3];
+  const int m = len ? kvbl::LineReceive(hCOM, answer + 4, len) : 0;
+  // A block too long for the caller leaves the line all the same.
+  if (m < 0 || len > Size) return READ_FAIL;
+  std::memcpy(pData, answer + 4, static_cast<size_t>(m));
   *got = static_cast<WORD>(m);
   return SUCCESS;
 }

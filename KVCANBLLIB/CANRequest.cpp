@@ -113,34 +113,30 @@ BYTE setSpeed(Exchange& x, LPKVBL_Request rq) {
   return x.readAny();
 }
 
-BYTE transferLength(LPKVBL_Request rq, unsigned* n) {
+// The parameter frame of READ and WRITE, [A3][A2][A1][A0][N-1], after the
+// length and buffer checks; *n = N.
+BYTE transferFrame(Exchange& x, LPKVBL_Request rq, unsigned* n) {
   *n = rq->_length;
   if (*n == 0 || *n > kvbl::kMaxTransfer) return INPUT_PARAMS_ERROR;
   if (rq->_data == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
-  return SUCCESS;
+  BYTE frame[5];
+  addressFrame(rq->_address, frame);
+  frame[4] = static_cast<BYTE>(*n - 1);
+  return x.write(frame, 5);
 }
 
 BYTE readCommand(Exchange& x, LPKVBL_Request rq) {
   unsigned n = 0;
-  BYTE r = transferLength(rq, &n);
-  if (r != SUCCESS) return r;
-  BYTE frame[5];
-  addressFrame(rq->_address, frame);
-  frame[4] = static_cast<BYTE>(n - 1);
-  if ((r = x.write(frame, 5)) != SUCCESS) return r;
+  BYTE r = transferFrame(x, rq, &n);
   // A refused parameter frame means the read is not allowed there.
-  if ((r = x.ack(kvbl::ACK_FIRST)) != SUCCESS) return r;
+  if (r != SUCCESS || (r = x.ack(kvbl::ACK_FIRST)) != SUCCESS) return r;
   return x.read(rq->_data, static_cast<WORD>(n));
 }
 
 BYTE writeCommand(Exchange& x, LPKVBL_Request rq) {
   unsigned n = 0;
-  BYTE r = transferLength(rq, &n);
-  if (r != SUCCESS) return r;
-  BYTE frame[5];
-  addressFrame(rq->_address, frame);
-  frame[4] = static_cast<BYTE>(n - 1);
-  if ((r = x.writeAck(frame, 5)) != SUCCESS) return r;
+  BYTE r = transferFrame(x, rq, &n);
+  if (r != SUCCESS || (r = x.ack()) != SUCCESS) return r;
   // Data the bridge refused is reported, not acknowledged away.
   return x.writeAck(rq->_data, static_cast<WORD>(n));
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "BridgeFrames.h"
 #include "KVBLFlavour.h"
 
 extern "C" {
@@ -17,12 +18,15 @@ KVBL_API extern BOOL g_bEnableSlib;
 
 namespace kvspi {
 
-constexpr WORD kFrameLength = 60;   // largest data chunk of one bridge frame
+constexpr WORD kFrameLength = kBridgeChunk;
 constexpr BYTE kSync = 0x5A;        // bridge start byte, also the command prefix
 constexpr BYTE kSyncAnswer = 0xA5;
 constexpr BYTE kHandshake = 0x86;   // the chip's answer to the host's ACK
 constexpr unsigned kAckLimitMs = 30u * 60u;       // 1.8 s
 constexpr unsigned kExtendedLimitMs = 5000u * 60u;  // 300 s
+
+// The SPI sub-command numbers of the bridge framing.
+extern const FrameCodes kSpiCodes;
 
 BYTE SPI_Analyse_Result(BYTE cValue);
 BYTE SPI_Single_Write_Data(HANDLE hCOM, BYTE Size, LPBYTE pData);
@@ -30,8 +34,6 @@ BYTE SPI_Mass_Write_Data(HANDLE hCOM, BYTE Size, LPBYTE pData);
 BYTE SPI_Single_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData);
 BYTE SPI_Mass_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData);
 BYTE SPI_Variable_Single_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData);
-// The variable read with the count of data bytes that arrived.
-BYTE VariableRead(HANDLE hCOM, BYTE Size, LPBYTE pData, WORD* got);
 int SPI_Write_Data(HANDLE hCOM, BYTE Size, LPBYTE pData);
 int SPI_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData, BOOL bVariable);
 // Full-duplex exchange. An answer that does not bring all RecvSize bytes is

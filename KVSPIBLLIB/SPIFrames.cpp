@@ -1,58 +1,17 @@
-// Data frames of the SPI bridge: single and multi-frame writes and reads,
-// the variable read of the GET block and the write-then-read exchange.
+// The SPI bridge's frames: the shared bridge framing with the SPI
+// sub-command numbers, and the write-then-read exchange of this bridge.
 #include <cstring>
 
-#include "KVBLPorts.h"
+#include "BridgeFrames.h"
 #include "SPIBridge.h"
 
 namespace kvspi {
+
+const FrameCodes kSpiCodes = {0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11, 0x12, 0x13,
+                              SPI_Analyse_Result, SPI_CMD_EXEC_ERROR};
+
 namespace {
-
-constexpr BYTE kData = 0xBF;
-constexpr BYTE kDone = 0xF1;
-
-enum Sub : BYTE {
-  MASS_WRITE_START = 0x0C,
-  MASS_WRITE_CHUNK = 0x0D,
-  MASS_WRITE_END = 0x0E,
-  SINGLE_WRITE = 0x0F,
-  MASS_READ_START = 0x10,
-  MASS_READ_CHUNK = 0x11,
-  SINGLE_READ = 0x12,
-  VARIABLE_READ = 0x13,
-  WRITE_READ = 0x14,
-};
-
-bool sent(HANDLE h, BYTE* frame, size_t n) { return kvbl::LineSend(h, frame, n) == static_cast<int>(n); }
-
-// The answer of a frame that did not do what was asked: a status that reads
-// "done" in an answer of the wrong kind is still a failure.
-BYTE failure(BYTE status) {
-  const BYTE r = SPI_Analyse_Result(status);
-  return r == SUCCESS ? SPI_CMD_EXEC_ERROR : r;
-}
-
-// A frame answered by [0xBF][status], with the results of a short write and
-// of a short answer.
-BYTE statusFrame(HANDLE h, BYTE* frame, size_t n, BYTE shortWrite, BYTE shortAnswer) {
-  if (!sent(h, frame, n)) return shortWrite;
-  BYTE ans[2];
-  if (kvbl::LineReceive(h, ans, 2) != 2) return shortAnswer;
-  if (ans[0] != kData) return failure(ans[1]);
-  return SPI_Analyse_Result(ans[1]);
-}
-
-// A read frame answered by [0xBF][sub][2 bytes][n data bytes].
-BYTE dataAnswer(HANDLE h, BYTE sub, BYTE* out, unsigned n) {
-  BYTE ans[4 + 255];
-  if (kvbl::LineReceive(h, ans, 4u + n) != static_cast<int>(4u + n)) return READ_FAIL;
-  if (ans[0] != kData || ans[1] != sub) return failure(ans[1]);
-  if (n > 0) std::memcpy(out, ans + 4, n);
-  return SUCCESS;
-}
-
-unsigned chunkOf(unsigned left) { return left < kFrameLength ? left : kFrameLength; }
-
+constexpr BYTE kWriteRead = 0x14;
 }  // namespace
 
 BYTE SPI_Analyse_Result(BYTE cValue) {
@@ -66,97 +25,36 @@ BYTE SPI_Analyse_Result(BYTE cValue) {
 }
 
 BYTE SPI_Single_Write_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {
-  if (Size == 0 || pData == nullptr) return CHUNK_FAIL;
-  BYTE frame[4 + 255] = {kData, SINGLE_WRITE, 0x00, Size};
-  std::memcpy(frame + 4, pData, Size);
-  return statusFrame(hCOM, frame, 4u + Size, SEND_FAIL, READ_FAIL);
+  return SingleWrite(kSpiCodes, hCOM, pData, Size);
 }
-
 BYTE SPI_Mass_Write_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {
-  if (Size == 0 || pData == nullptr) return CHUNK_FAIL;
-  BYTE start[4] = {kData, MASS_WRITE_START, 0x00, Size};
-  BYTE r = statusFrame(hCOM, start, 4, SEND_FAIL, READ_FAIL);
-  if (r != SUCCESS) return r;
-  for (unsigned off = 0; off < Size;) {
-    const unsigned n = chunkOf(Size - off);
-    BYTE frame[4 + kFrameLength] = {kData, MASS_WRITE_CHUNK, static_cast<BYTE>(n >> 8),
-                                    static_cast<BYTE>(n)};
-    std::memcpy(frame + 4, pData + off, n);
-    if ((r = statusFrame(hCOM, frame, 4 + n, CHUNK_FAIL, CHUNK_FAIL)) != SUCCESS) return r;
-    off += n;
-  }
-  BYTE end[2] = {kData, MASS_WRITE_END};
-  return statusFrame(hCOM, end, 2, SEND_FAIL, READ_FAIL);
+  return MassWrite(kSpiCodes, hCOM, pData, Size);
 }
-
 BYTE SPI_Single_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {
-  if (Size == 0 || pData == nullptr) return SEND_FAIL;
-  BYTE req[4] = {kData, SINGLE_READ, 0x00, Size};
-  if (!sent(hCOM, req, 4)) return SEND_FAIL;
-  return dataAnswer(hCOM, SINGLE_READ, pData, Size);
+  return SingleRead(kSpiCodes, hCOM, pData, Size);
 }
-
 BYTE SPI_Mass_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {
-  if (Size == 0 || pData == nullptr) return SEND_FAIL;
-  BYTE start[4] = {kData, MASS_READ_START, 0x00, Size};
-  BYTE r = statusFrame(hCOM, start, 4, SEND_FAIL, READ_FAIL);
-  if (r != SUCCESS) return r;
-  for (unsigned off = 0; off < Size;) {
-    const unsigned n = chunkOf(Size - off);
-    BYTE req[4] = {kData, MASS_READ_CHUNK, static_cast<BYTE>(n >> 8), static_cast<BYTE>(n)};
-    if (!sent(hCOM, req, 4)) return SEND_FAIL;
-    if ((r = dataAnswer(hCOM, MASS_READ_CHUNK, pData + off, n)) != SUCCESS) return r;
-    off += n;
-  }
-  return SUCCESS;
+  return MassRead(kSpiCodes, hCOM, pData, Size);
 }
-
-BYTE VariableRead(HANDLE hCOM, BYTE Size, LPBYTE pData, WORD* got) {
-  *got = 0;
-  if (Size == 0 || pData == nullptr) return SEND_FAIL;
-  BYTE req[2] = {kData, VARIABLE_READ};
-  if (!sent(hCOM, req, 2)) return SEND_FAIL;
-  BYTE head[3];
-  const int n = kvbl::LineReceive(hCOM, head, 3);
-  if (n < 2) return READ_FAIL;
-  if (head[0] != kData || head[1] != VARIABLE_READ) return failure(head[1]);
-  if (n < 3) return READ_FAIL;  // the length never arrived
-  const BYTE len = head[2];
-  BYTE block[255];
-  const int m = len ? kvbl::LineReceive(hCOM, block, len) : 0;
-  if (m < 0) return READ_FAIL;
-  // Too long for the caller: refused after its bytes left the line, so that
-  // they cannot pass for the next answer.
-  if (len > Size) return READ_FAIL;
-  std::memcpy(pData, block, static_cast<size_t>(m));
-  *got = static_cast<WORD>(m);
-  return SUCCESS;
-}
-
 BYTE SPI_Variable_Single_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {
   WORD got = 0;
-  return VariableRead(hCOM, Size, pData, &got);
+  return VariableRead(kSpiCodes, hCOM, pData, Size, &got);
 }
-
 int SPI_Write_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {
-  return Size <= kFrameLength ? SPI_Single_Write_Data(hCOM, Size, pData)
-                              : SPI_Mass_Write_Data(hCOM, Size, pData);
+  return WriteData(kSpiCodes, hCOM, pData, Size);
 }
-
 int SPI_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData, BOOL bVariable) {
   if (bVariable) return SPI_Variable_Single_Read_Data(hCOM, Size, pData);
-  return Size <= kFrameLength ? SPI_Single_Read_Data(hCOM, Size, pData)
-                              : SPI_Mass_Read_Data(hCOM, Size, pData);
+  return ReadData(kSpiCodes, hCOM, pData, Size);
 }
 
 BYTE SPI_Write_and_read_Data(HANDLE hCOM, BYTE SendSize, LPBYTE pSendData, BYTE RecvSize,
                              LPBYTE Recv_Buffer) {
   if (SendSize == 0 || pSendData == nullptr) return SEND_FAIL;
   if (RecvSize > 0 && Recv_Buffer == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
-  BYTE frame[4 + 255] = {kData, WRITE_READ, 0x00, SendSize};
+  BYTE frame[4 + 255] = {0xBF, kWriteRead, 0x00, SendSize};
   std::memcpy(frame + 4, pSendData, SendSize);
-  if (!sent(hCOM, frame, 4u + SendSize)) return SEND_FAIL;
-  return dataAnswer(hCOM, WRITE_READ, Recv_Buffer, RecvSize);
+  return DataExchange(kSpiCodes, hCOM, frame, 4u + SendSize, kWriteRead, Recv_Buffer, RecvSize);
 }
 
 }  // namespace kvspi

@@ -2,8 +2,6 @@
 // places where its command sequences differ from the reference.
 #include <time.h>
 
-#include <algorithm>
-
 #include "KVBLPorts.h"
 #include "SPIBridge.h"
 
@@ -58,20 +56,12 @@ void pause(BYTE cmd, kvbl::PausePoint point, const KVBL_Request* rq) {
 
 void onSlibStatus(DWORD slibStatus) { g_bEnableSlib = (slibStatus & kSlibEnabledBit) ? 1 : 0; }
 
-BYTE lineWrite(HANDLE h, const BYTE* data, WORD n) {
-  if (n > 255) return INPUT_PARAMS_ERROR;
-  BYTE buf[255];
-  std::copy(data, data + n, buf);
-  return static_cast<BYTE>(SPI_Write_Data(h, static_cast<BYTE>(n), buf));
-}
+BYTE lineWrite(HANDLE h, const BYTE* data, WORD n) { return WriteData(kSpiCodes, h, data, n); }
 
-BYTE lineRead(HANDLE h, BYTE* data, WORD n) {
-  if (n > 255) return INPUT_PARAMS_ERROR;
-  return static_cast<BYTE>(SPI_Read_Data(h, static_cast<BYTE>(n), data, 0));
-}
+BYTE lineRead(HANDLE h, BYTE* data, WORD n) { return ReadData(kSpiCodes, h, data, n); }
 
 BYTE lineReadBlock(HANDLE h, BYTE* data, WORD cap, WORD* got) {
-  return VariableRead(h, static_cast<BYTE>(cap > 255 ? 255 : cap), data, got);
+  return VariableRead(kSpiCodes, h, data, cap, got);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "FakeLine.h"
+#include "ProtocolFixture.h"
+#include "SPIBridge.h"
 
 inline Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes out;
@@ -61,5 +63,47 @@ inline Bytes Write(BYTE cmd, const Bytes& d) {
 }
 inline Bytes ReadRequest(BYTE cmd, BYTE n) { return {0xBF, 0x09, cmd, n}; }
 }  // namespace can
+
+// A port bound to one transport over the recording serial line.
+class BridgeFixture : public PortFixture {
+ protected:
+  void allow(BOOL TARGET_DESCRIPTOR::*flag) { desc().*flag = 1; }
+  // Forgets what was sent and slept, and queues the answers.
+  void script(std::initializer_list<Bytes> parts) {
+    serial.sent.clear();
+    serial.answers.clear();
+    RecordedSleeps().clear();
+    serial.answer(Cat(parts));
+  }
+};
+
+// The SPI transport, with the security library off and a clock that moves
+// 100 ms per reading once useFakeClock() is called.
+class SpiFixture : public BridgeFixture {
+ protected:
+  void SetUp() override {
+    openWith(&kvspi::kFlavour);
+    g_bEnableSlib = 0;
+  }
+  void TearDown() override {
+    kvspi::SetClockForTests(nullptr);
+    g_bEnableSlib = 0;
+    PortFixture::TearDown();
+  }
+  static uint64_t& now() {
+    static uint64_t t = 0;
+    return t;
+  }
+  void useFakeClock() {
+    now() = 0;
+    kvspi::SetClockForTests([] { return now() += 100; });
+  }
+  // Answers of a chip that never acknowledges, for `polls` polls.
+  static Bytes idlePolls(unsigned polls) {
+    Bytes b;
+    for (unsigned i = 0; i < polls; ++i) b = Cat({b, spi::ReadAnswer({0x00})});
+    return b;
+  }
+};
 
 #endif  // SPICAN_BRIDGESCRIPT_H

@@ -5,7 +5,6 @@
 
 #include "BridgeScript.h"
 #include "CANBridge.h"
-#include "ProtocolFixture.h"
 
 namespace {
 
@@ -16,16 +15,9 @@ using can::ReadAnswer;
 using can::ReadRequest;
 using can::Write;
 
-class CanFixture : public PortFixture {
+class CanFixture : public BridgeFixture {
  protected:
   void SetUp() override { openWith(&kvcan::kFlavour); }
-  void allow(BOOL TARGET_DESCRIPTOR::*flag) { desc().*flag = 1; }
-  void script(std::initializer_list<Bytes> parts) {
-    serial.sent.clear();
-    serial.answers.clear();
-    RecordedSleeps().clear();
-    serial.answer(Cat(parts));
-  }
   // The bare opening of a command without parameters and its acknowledge.
   static Frames bare(BYTE cmd) { return {Write(cmd, {}), ReadRequest(cmd, 1)}; }
   static Frames join(Frames a, const Frames& b) {

@@ -1,6 +1,6 @@
-// A bridge library against kv32sim on its own link. Built twice: with
-// SPICAN_LINK_SPI against libKVSPIBLLIB, with SPICAN_LINK_CAN against
-// libKVCANBLLIB.
+// A bridge library against kv32sim on its own link. Built once per link:
+// SPICAN_LINK_SPI against libKVSPIBLLIB, SPICAN_LINK_CAN against
+// libKVCANBLLIB (SPICAN_LINK_I2C against libKVI2CBLLIB works the same way).
 #include <unistd.h>
 
 #include <chrono>
@@ -15,6 +15,9 @@ constexpr DWORD kFlash = 0x08000000;
 #if defined(SPICAN_LINK_SPI)
 const char* const kLink = "spi";
 BYTE StartBridge(HANDLE h) { return KVBL_Init_BL(h, 0, 1000000, 0); }
+#elif defined(SPICAN_LINK_I2C)
+const char* const kLink = "i2c";
+BYTE StartBridge(HANDLE h) { return KVBL_Init_BL(h, 0x3C, 400000, 0); }
 #else
 const char* const kLink = "can";
 // The connect sequence of the program: speed code 2, then the user's code.

@@ -5,39 +5,17 @@
 #include <functional>
 
 #include "BridgeScript.h"
-#include "ProtocolFixture.h"
-#include "SPIBridge.h"
 
 namespace {
 
 using Frames = std::vector<Bytes>;
 
-uint64_t g_fakeNow = 0;
-uint64_t fakeClock() { return g_fakeNow += 100; }
-
-class SpiFixture : public PortFixture {
+class SpiBridge : public SpiFixture {
  protected:
-  void SetUp() override {
-    openWith(&kvspi::kFlavour);
-    g_bEnableSlib = 0;
-  }
-  void TearDown() override {
-    kvspi::SetClockForTests(nullptr);
-    g_bEnableSlib = 0;
-    PortFixture::TearDown();
-  }
-  // Replays `answers` and runs `action`; returns its result and leaves the
-  // frames in serial.sent.
+  // Replays `answers` and runs `action`; the frames stay in serial.sent.
   int run(const Bytes& answers, const std::function<int()>& action) {
-    serial.sent.clear();
-    serial.answers.clear();
-    serial.answer(answers);
+    script({answers});
     return action();
-  }
-  // A fake clock that moves 100 ms per reading.
-  void useFakeClock() {
-    g_fakeNow = 0;
-    kvspi::SetClockForTests(fakeClock);
   }
   size_t polls() const {
     size_t n = 0;
@@ -47,7 +25,7 @@ class SpiFixture : public PortFixture {
   }
 };
 
-TEST_F(SpiFixture, EachFrameKindUsesItsSubCommand) {
+TEST_F(SpiBridge, EachFrameKindUsesItsSubCommand) {
   const Bytes d61 = Counting(61), d64 = Counting(64);
   BYTE out[64], block[64], one;
   struct Case {
@@ -85,7 +63,7 @@ TEST_F(SpiFixture, EachFrameKindUsesItsSubCommand) {
   EXPECT_EQ(0, std::memcmp(out, d64.data(), 64));
 }
 
-TEST_F(SpiFixture, BadAnswersGiveResultCodesNeverData) {
+TEST_F(SpiBridge, BadAnswersGiveResultCodesNeverData) {
   BYTE out[64];
   auto write2 = [&] { return kvspi::SPI_Write_Data(h, 2, Bytes{1, 2}.data()); };
   auto read2 = [&] { return kvspi::SPI_Read_Data(h, 2, out, 0); };
@@ -122,7 +100,7 @@ TEST_F(SpiFixture, BadAnswersGiveResultCodesNeverData) {
   EXPECT_EQ(SEND_FAIL, run(spi::Ok(), write2));
 }
 
-TEST_F(SpiFixture, BridgeStartSendsConfigurationThenSyncThenHandshake) {
+TEST_F(SpiBridge, BridgeStartSendsConfigurationThenSyncThenHandshake) {
   const Frames config = {{0xB0, 0x2B, 0x05, 0x01, 0x00, 0x0F, 0x42, 0x40}};
   const Frames sync = {{0xBF, 0x14, 0x00, 0x01, 0x5A}};
   struct Case {
@@ -155,7 +133,7 @@ TEST_F(SpiFixture, BridgeStartSendsConfigurationThenSyncThenHandshake) {
   EXPECT_EQ(CMD_NOT_ALLOWED, KVBL_SetSpeed(h, 5));
 }
 
-TEST_F(SpiFixture, HandshakeOutcomes) {
+TEST_F(SpiBridge, HandshakeOutcomes) {
   struct Case {
     const char* name;
     Bytes answers;
@@ -178,22 +156,18 @@ TEST_F(SpiFixture, HandshakeOutcomes) {
   }
 }
 
-TEST_F(SpiFixture, HandshakeTimeLimitIsExtendedOnlyWhenAskedAndTheLibraryIsOn) {
+TEST_F(SpiBridge, HandshakeTimeLimitIsExtendedOnlyWhenAskedAndTheLibraryIsOn) {
   useFakeClock();
-  const Bytes idle = [] {
-    Bytes b = spi::Ok();
-    for (int i = 0; i < 3100; ++i) b = Cat({b, spi::ReadAnswer({0x00})});
-    return b;
-  }();
+  const Bytes idle = Cat({spi::Ok(), idlePolls(3100)});
   struct Case {
     BOOL extended, slib;
     unsigned limitMs;
   } cases[] = {{0, 0, 1800}, {1, 0, 1800}, {0, 1, 1800}, {1, 1, 300000}};
   for (const Case& c : cases) {
     g_bEnableSlib = c.slib;
-    const uint64_t before = g_fakeNow;
+    const uint64_t before = now();
     EXPECT_EQ(CMD_FAIL, run(idle, [&] { return kvspi::SPI_GetACKOrNACK(h, c.extended); }));
-    const uint64_t waited = g_fakeNow - before;
+    const uint64_t waited = now() - before;
     EXPECT_GT(waited, c.limitMs) << c.limitMs;
     EXPECT_LE(waited, c.limitMs + 300) << c.limitMs;
     EXPECT_EQ(spi::ReadRequest(1), serial.sent.back()) << "no handshake after a time-out";
@@ -212,7 +186,7 @@ class IdleChip : public FakeSerial {
   }
 };
 
-TEST_F(SpiFixture, SilentChipFailsAfterTheLimitOnTheRealClock) {
+TEST_F(SpiBridge, SilentChipFailsAfterTheLimitOnTheRealClock) {
   IdleChip chip;
   chip.openPort();
   kvbl::ReplaceLine(kPort, &chip);

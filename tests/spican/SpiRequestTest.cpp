@@ -4,34 +4,13 @@
 #include <functional>
 
 #include "BridgeScript.h"
-#include "ProtocolFixture.h"
-#include "SPIBridge.h"
 
 namespace {
 
 using Frames = std::vector<Bytes>;
 
-uint64_t g_now = 0;
-uint64_t fakeClock() { return g_now += 100; }
-
-class SpiRequest : public PortFixture {
+class SpiRequest : public SpiFixture {
  protected:
-  void SetUp() override {
-    openWith(&kvspi::kFlavour);
-    g_bEnableSlib = 0;
-  }
-  void TearDown() override {
-    kvspi::SetClockForTests(nullptr);
-    g_bEnableSlib = 0;
-    PortFixture::TearDown();
-  }
-  void allow(BOOL TARGET_DESCRIPTOR::*flag) { desc().*flag = 1; }
-  void script(std::initializer_list<Bytes> parts) {
-    serial.sent.clear();
-    serial.answers.clear();
-    RecordedSleeps().clear();
-    serial.answer(Cat(parts));
-  }
   static Bytes command(BYTE cmd) { return spi::Write({0x5A, cmd, static_cast<BYTE>(~cmd)}); }
   // The frames of a command: its prefix frame, then the given frames with
   // a handshake (one poll) wherever `ack` stands.
@@ -189,19 +168,17 @@ TEST_F(SpiRequest, UnprotectWaitsLongOnlyForItsFirstAcknowledgeWithTheLibraryOn)
   EXPECT_EQ(8u, s1);
   ASSERT_TRUE(g_bEnableSlib);
 
-  g_now = 0;
-  kvspi::SetClockForTests(fakeClock);
-  Bytes idle;
-  for (int i = 0; i < 3100; ++i) idle = Cat({idle, spi::ReadAnswer({0x00})});
+  useFakeClock();
+  const Bytes idle = idlePolls(3100);
   // First acknowledge: polled past 1.8 s, up to 300 s.
   script({spi::Ok(), spi::Ok(), idle});
   EXPECT_EQ(CMD_FAIL, KVBL_ACCESS_PERM_UNPROTECT(h));
-  EXPECT_GT(g_now, 300000u);
+  EXPECT_GT(now(), 300000u);
   // The second acknowledge keeps the short limit.
-  g_now = 0;
+  now() = 0;
   script({spi::Ok(), spi::AckAnswers(), spi::Ok(), idle});
   EXPECT_EQ(CMD_FAIL, KVBL_ACCESS_PERM_UNPROTECT(h));
-  EXPECT_LT(g_now, 2500u);
+  EXPECT_LT(now(), 2500u);
 
   // A status without bit 3 switches the long wait off again, and a failed
   // status read still updates it from what the caller holds.
