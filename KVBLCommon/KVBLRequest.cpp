@@ -196,8 +196,6 @@ BYTE getId(const Flavour* f, HANDLE h, int port) {
 
 BYTE readCommand(const Flavour* f, HANDLE h, LPKVBL_Request rq) {
   const unsigned n = rq->_length;
-  if (n == 0 || n > kMaxTransfer) return INPUT_PARAMS_ERROR;
-  if (rq->_data == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
   BYTE r = sendAddress(f, h, rq->_address);
   if (r != SUCCESS) return r;
   if ((r = Ack(f, h, READ_CMD, ACK_LATER)) != SUCCESS) return r;
@@ -209,8 +207,6 @@ BYTE readCommand(const Flavour* f, HANDLE h, LPKVBL_Request rq) {
 
 BYTE writeCommand(const Flavour* f, HANDLE h, LPKVBL_Request rq) {
   const unsigned n = rq->_length;
-  if (n == 0 || n > kMaxTransfer) return INPUT_PARAMS_ERROR;
-  if (rq->_data == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
   BYTE r = sendAddress(f, h, rq->_address);
   if (r != SUCCESS) return r;
   if ((r = Ack(f, h, WRITE_CMD, ACK_LATER)) != SUCCESS) return r;
@@ -232,8 +228,6 @@ BYTE eraseCommand(const Flavour* f, HANDLE h, LPKVBL_Request rq) {
     len = 2;
   } else {
     const unsigned n = rq->_nbSectors;
-    if (n == 0) return INPUT_PARAMS_ERROR;
-    if (rq->_data == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
     frame[0] = static_cast<BYTE>(n - 1);
     std::memcpy(frame + 1, rq->_data, n);
     frame[n + 1] = XorOf(frame, n + 1);
@@ -261,9 +255,6 @@ BYTE eraseExtCommand(const Flavour* f, HANDLE h, LPKVBL_Request rq) {
     len = 3;
   } else {
     const unsigned n = code;
-    if (n == 0) return INPUT_PARAMS_ERROR;
-    if (2 * n + 3 > kMaxFrame) return INPUT_PARAMS_ERROR;
-    if (rq->_data == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
     frame[0] = static_cast<BYTE>((n - 1) >> 8);
     frame[1] = static_cast<BYTE>(n - 1);
     for (unsigned i = 0; i < n; ++i) {  // little-endian in, big-endian out
@@ -280,8 +271,6 @@ BYTE eraseExtCommand(const Flavour* f, HANDLE h, LPKVBL_Request rq) {
 
 BYTE protectCommand(const Flavour* f, HANDLE h, LPKVBL_Request rq) {
   const unsigned n = rq->_nbSectors;
-  if (n == 0) return INPUT_PARAMS_ERROR;
-  if (rq->_data == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
   BYTE frame[kMaxFrame];
   frame[0] = static_cast<BYTE>(n - 1);
   std::memcpy(frame + 1, rq->_data, n);
@@ -292,8 +281,6 @@ BYTE protectCommand(const Flavour* f, HANDLE h, LPKVBL_Request rq) {
 }
 
 BYTE crcCommand(const Flavour* f, HANDLE h, LPKVBL_Request rq) {
-  if (rq->_data == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
-  if (rq->_length == 0) return INPUT_PARAMS_ERROR;
   BYTE r = sendAddress(f, h, rq->_address);
   if (r != SUCCESS) return r;
   if ((r = Ack(f, h, FIRMWARE_CRC_CMD, ACK_LATER)) != SUCCESS) return r;
@@ -349,11 +336,35 @@ BYTE twoByteCommand(const Flavour* f, HANDLE h, BYTE cmd, BYTE a, BYTE b) {
 
 }  // namespace
 
+BYTE ValidateRequest(const KVBL_Request* rq) {
+  auto needs = [&](unsigned n, unsigned max) -> BYTE {
+    if (n == 0 || n > max) return INPUT_PARAMS_ERROR;
+    return rq->_data ? SUCCESS : INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
+  };
+  switch (rq->_cmd) {
+    case READ_CMD:
+    case WRITE_CMD:
+    case GET_SLIB_STATUS_CMD:
+      return needs(rq->_length, kMaxTransfer);
+    case ERASE_CMD:
+      return rq->_nbSectors == 0xFF ? SUCCESS : needs(rq->_nbSectors, 0xFE);
+    case ERASE_EXT_CMD:
+      return rq->_wbSectors > 0xFEFF ? SUCCESS : needs(rq->_wbSectors, (kMaxFrame - 3) / 2);
+    case ERASEPROGRAM_PROTECT_CMD:
+      return needs(rq->_nbSectors, 0xFF);
+    case FIRMWARE_CRC_CMD:
+      return needs(rq->_length, 0xFFFF);
+    default:
+      return SUCCESS;
+  }
+}
+
 BYTE ReferenceSendRQ(const Flavour* f, HANDLE h, LPKVBL_Request rq) {
   const int port = PortOf(h);
   if (!IsOpen(port)) return NO_CON_AVAILABLE;
   const BYTE cmd = rq->_cmd;
-  BYTE r;
+  BYTE r = ValidateRequest(rq);
+  if (r != SUCCESS) return r;
   if (f->sendCommand) {
     r = f->sendCommand(h, cmd);
   } else {
@@ -396,8 +407,6 @@ BYTE ReferenceSendRQ(const Flavour* f, HANDLE h, LPKVBL_Request rq) {
     case DISABLE_SLIB_CMD:
       return slibCommand(f, h, rq);
     case GET_SLIB_STATUS_CMD:
-      if (rq->_data == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
-      if (rq->_length == 0 || rq->_length > kMaxTransfer) return INPUT_PARAMS_ERROR;
       if ((r = Read(f, h, rq->_data, rq->_length)) != SUCCESS) return r;
       return Ack(f, h, cmd, ACK_LATER);
     case REMAP_ENABLE_CMD: return twoByteCommand(f, h, cmd, rq->_RemapFlag, rq->_RemapFlag);

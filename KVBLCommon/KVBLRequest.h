@@ -64,6 +64,11 @@ class WorkingDescriptor {
 // Sets the flag of one command code; false for an unknown code.
 bool SetCommandFlag(TARGET_DESCRIPTOR* t, BYTE code);
 
+// Checks a request's sizes and buffer before anything goes on the wire:
+// INPUT_PARAMS_ERROR for counts of 0 or above what a frame can carry,
+// INPUT_PARAMS_MEMORY_ALLOCATION_ERROR for a missing data buffer.
+BYTE ValidateRequest(const KVBL_Request* rq);
+
 // The reference Send_RQ (bridge-independent). The port must be open.
 BYTE ReferenceSendRQ(const Flavour* f, HANDLE h, LPKVBL_Request rq);
 

@@ -150,6 +150,32 @@ TEST_F(CommandFixture, SizesOutsideThePacketAreRefused) {
   EXPECT_TRUE(st.written.empty());
 }
 
+TEST_F(CommandFixture, SendRqRefusesBadRequestsBeforeAnyTraffic) {
+  BYTE buf[512] = {};
+  struct { BYTE cmd; WORD length; BYTE nb; WORD wb; bool data; BYTE code; } cases[] = {
+      {READ_CMD, 0, 0, 0, true, INPUT_PARAMS_ERROR},
+      {READ_CMD, 257, 0, 0, true, INPUT_PARAMS_ERROR},
+      {WRITE_CMD, 4, 0, 0, false, INPUT_PARAMS_MEMORY_ALLOCATION_ERROR},
+      {ERASE_CMD, 0, 0, 0, true, INPUT_PARAMS_ERROR},
+      {ERASE_EXT_CMD, 0, 0, 200, true, INPUT_PARAMS_ERROR},
+      {ERASE_EXT_CMD, 0, 0, 3, false, INPUT_PARAMS_MEMORY_ALLOCATION_ERROR},
+      {ERASEPROGRAM_PROTECT_CMD, 0, 0, 0, true, INPUT_PARAMS_ERROR},
+      {FIRMWARE_CRC_CMD, 0, 0, 0, true, INPUT_PARAMS_ERROR},
+      {GET_SLIB_STATUS_CMD, 12, 0, 0, false, INPUT_PARAMS_MEMORY_ALLOCATION_ERROR},
+  };
+  for (auto& c : cases) {
+    KVBL_Request rq{};
+    rq._cmd = c.cmd;
+    rq._length = c.length;
+    rq._nbSectors = c.nb;
+    rq._wbSectors = c.wb;
+    rq._data = c.data ? buf : nullptr;
+    EXPECT_EQ(c.code, Send_RQ(h, &rq)) << std::hex << int(c.cmd);
+  }
+  EXPECT_EQ(INPUT_PARAMS_MEMORY_ALLOCATION_ERROR, Send_RQ(h, nullptr));
+  EXPECT_TRUE(st.written.empty());
+}
+
 TEST_F(CommandFixture, PacketSizeStaysAMultipleOfFourWithinRange) {
   struct { BYTE in; BYTE result; BYTE stored; } cases[] = {
       {255, SUCCESS, 252}, {252, SUCCESS, 252}, {63, SUCCESS, 60}, {3, SUCCESS, 4},
