@@ -182,7 +182,6 @@ KVBL_API BYTE KVBL_ERASEPROGRAM_PROTECT(HANDLE hCOM, BYTE NbSectors, LPBYTE pSec
   BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::ERASEPROGRAM_PROTECT_CMD, &c);
   if (r != SUCCESS) return r;
   if (pSectors == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
-  if (NbSectors == 0) return INPUT_PARAMS_ERROR;
   BYTE copy[256];
   std::memcpy(copy, pSectors, NbSectors);
   KVBL_Request rq = Request(ERASEPROGRAM_PROTECT_CMD);
@@ -249,7 +248,6 @@ KVBL_API BYTE KVBL_GetFirmwareCRC(HANDLE hCOM, DWORD Address, WORD SectorNum, LP
   BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::FIRMWARE_CRC_CMD, &c);
   if (r != SUCCESS) return r;
   if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
-  if (SectorNum == 0) return INPUT_PARAMS_ERROR;
   BYTE crc[4] = {0, 0, 0, 0};
   KVBL_Request rq = Request(FIRMWARE_CRC_CMD);
   rq._address = Address;
