@@ -1,5 +1,5 @@
-// The protocol-variant value of the libraries that have one (I2C, CAN and
-// libKVBLLIB). 0x79 is the only variant any call of this system uses.
+// The protocol-variant value. 0x79 is the only variant any call of this
+// system uses; the SPI library does not export it.
 #include "KVBLFlavour.h"
 
 extern "C" {

@@ -86,7 +86,7 @@ KVBL_API BYTE KVBL_GET(HANDLE hCOM, LPBYTE Version, LPCommands pCmds) {
   BYTE r = Begin(hCOM, nullptr, &c);
   if (r != SUCCESS) return r;
   if (Version == nullptr || pCmds == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
-  if (c.f->onGet) c.f->onGet();
+  SelectAckVariant();
   KVBL_Request rq = Request(GET_CMD);
   r = Send_RQ(hCOM, &rq);
   if (r != SUCCESS) return r;

@@ -27,12 +27,6 @@
 //       `sendRQ`       a complete Send_RQ of its own (for links whose
 //                      sequences differ throughout); it can use the helpers
 //                      of KVBLRequest.h so no check is written twice,
-//       `onGet`        called by KVBL_GET before it asks (the I2C and CAN
-//                      bridges and the USART select the 0x79 protocol
-//                      variant there: kvbl::SelectAckVariant, linked from
-//                      the KVBLAckValue objects, which also export ACK_VALUE
-//                      and GetAckValue; a library without them, like SPI,
-//                      neither links nor exports them),
 //       `onSlibStatus` told the first status word after KVBL_GetSlibStatus,
 //       `exactRate`    the serial port runs at exactly the user's rate.
 //
@@ -84,13 +78,13 @@ struct Flavour {
   bool finalByteIsAck;
   bool (*knowsCode)(BYTE code);
   BYTE (*sendRQ)(HANDLE h, LPKVBL_Request rq);
-  void (*onGet)();
   void (*onSlibStatus)(DWORD slibStatus);
   bool exactRate;
 };
 
 // KVBL_GET's protocol-variant step (KVBLAckValue.cpp): ACK_VALUE becomes
-// 0x79 unless it is 0x75.
+// 0x79 unless it is 0x75. A library whose transport has no variant (SPI)
+// leaves ACK_VALUE and GetAckValue out of its export map.
 void SelectAckVariant();
 
 // ---- supplied once per library (see KVBL_SINGLE_FLAVOUR_LIBRARY) ---------

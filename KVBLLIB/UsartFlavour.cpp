@@ -59,7 +59,6 @@ const kvbl::Flavour kFlavour = [] {
   f.read = lineRead;
   f.readBlock = ReadGetBlock;
   f.exactRate = true;
-  f.onGet = kvbl::SelectAckVariant;
   return f;
 }();
 

@@ -209,7 +209,6 @@ const kvbl::Flavour kFlavour = [] {
   f.write = lineWrite;
   f.read = lineRead;
   f.readBlock = lineReadBlock;
-  f.onGet = kvbl::SelectAckVariant;
   return f;
 }();
 
