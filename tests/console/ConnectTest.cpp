@@ -11,6 +11,11 @@
 
 #include "RunProgram.h"
 #include "SimProcess.h"
+#include "device/Device.h"
+#include "link/BootLoader.h"
+#include "link/Com.h"
+#include "link/ComManager.h"
+#include "result/Result.h"
 
 namespace {
 
@@ -245,6 +250,56 @@ TEST(ConsoleConnect, SilentLineAndUnknownChip)
     run = RunIn(dir, {"-i2c", "--pn", sim.portName()});
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_EQ(run.out, std::string(kBanner) + "I2C Connect......\nInit Device Failed!\n");
+}
+
+TEST(ConsoleConnect, LinkIdentityAndProtectionStatus)
+{
+    struct Case { const char* protect; bool enabled; };
+    for (const Case& c : {Case{"0", false}, Case{"1", true}}) {
+        kvtest::SimProcess sim;
+        ASSERT_TRUE(sim.start({"--link", "i2c", "--device", "KV32S13", "--protect", c.protect}));
+        CComManager manager;
+        manager.SetInterfaceType(INTERFACE_I2C);
+        CCom com(700, INTERFACE_I2C, sim.ptyPath().c_str());
+        ASSERT_EQ(com.Open(), CResult::SUCCESS);
+        ASSERT_EQ(com.SetComTimeOut(5000), CResult::SUCCESS);
+        CBootLoader* link = com.GetBootLoader();
+        ASSERT_NE(link, nullptr);
+        ASSERT_EQ(link->Connect(), CResult::SUCCESS);
+        EXPECT_TRUE(link->GetCommands()->READ_CMD);
+
+        // before identification the status finds the flash-size register itself
+        bool enabled = !c.enabled;
+        EXPECT_EQ(link->GetAccessProtectiosStatus(&enabled), CResult::SUCCESS) << c.protect;
+        EXPECT_EQ(enabled, c.enabled) << c.protect;
+        EXPECT_EQ(link->GetAccessProtectiosStatus(nullptr), CResult::PROGRAM_INPUT_PARAMS_ERROR);
+
+        std::string pid;
+        BYTE series = 0;
+        EXPECT_EQ(link->GetPID(pid, series), CResult::SUCCESS);
+        EXPECT_EQ(pid, "700D0401");
+        EXPECT_EQ(series, 0x0D);
+        EXPECT_EQ(link->InitDevice(), CResult::SUCCESS);
+        ASSERT_TRUE(link->HasInitDevice());
+        EXPECT_EQ(link->GetDevice()->m_StrSerial, "0D");
+        EXPECT_EQ(link->GetDevice()->m_IFlashSize, 4096);
+        enabled = !c.enabled;
+        EXPECT_EQ(link->GetAccessProtectiosStatus(&enabled), CResult::SUCCESS);
+        EXPECT_EQ(enabled, c.enabled);
+
+        unsigned char uid[CBootLoader::UID_LENGTH] = {};
+        EXPECT_EQ(link->GetUID(nullptr), CResult::PROGRAM_INPUT_PARAMS_ERROR);
+        if (!c.enabled) {
+            EXPECT_EQ(link->GetUID(uid), CResult::SUCCESS);
+            int size = 0;
+            EXPECT_EQ(link->GetFlashSize(link->GetDevice()->m_UiFlashSizeAdd, size), CResult::SUCCESS);
+            EXPECT_EQ(size, 4096);
+        } else {
+            // memory reads are refused while the chip is protected
+            EXPECT_EQ(link->GetUID(uid), CResult::SYS_CMD_NOT_ALLOWED);
+        }
+        EXPECT_EQ(com.Close(), CResult::SUCCESS);
+    }
 }
 
 } // namespace
