@@ -361,6 +361,23 @@ TEST(LinkTerminal, EvenParityIsAcceptedOnEveryOpen) {
   }
 }
 
+TEST(LinkTerminal, ASecondSimulatorHoldsNothingOfTheFirst) {
+  // The first simulator's terminal is open (inheritable) when the second one
+  // starts; closing it must still be a close the first one sees.
+  Sim a;
+  ASSERT_TRUE(a.start("usart"));
+  ASSERT_TRUE(a.host->connect());
+  const int inheritable = open(a.proc.ptyPath().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(inheritable, 0);
+  Sim b;
+  ASSERT_TRUE(b.start("i2c"));
+  ASSERT_EQ(a.host->write(0x1FFFF800, {0xFF, 0x00}), kOk);  // protection at the next reset
+  close(inheritable);
+  ASSERT_TRUE(a.reconnect());
+  Bytes back;
+  EXPECT_EQ(a.host->read(kFlash, 4, back), kRefusedFirst);
+}
+
 TEST(LinkProtection, LevelTwoIsForeverOnOneTimeModels) {
   Sim s;
   ASSERT_TRUE(s.start("usart", {"--device", "KV32S15"}));

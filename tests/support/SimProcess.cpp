@@ -53,6 +53,10 @@ bool SimProcess::start(const std::vector<std::string>& args) {
   }
   if (pid == 0) {
     dup2(out[1], STDOUT_FILENO);
+    // Nothing of the test's may stay open in the simulator: a terminal of
+    // another simulator held here would never be seen closed by it.
+    const long maxFd = sysconf(_SC_OPEN_MAX);
+    for (int fd = 3; fd < (maxFd > 0 && maxFd < 65536 ? maxFd : 65536); ++fd) close(fd);
     execv(argv[0], argv.data());
     _exit(127);
   }
