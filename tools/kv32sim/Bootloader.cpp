@@ -52,7 +52,15 @@ const char* commandName(uint8_t cmd) {
 }
 
 Bootloader::Bootloader(ChipModel& chip, ChipPort& port, FaultPlan* faults, SimLog* log, ChipTiming timing)
-    : m_chip(chip), m_port(port), m_faults(faults), m_log(log), m_timing(timing) {}
+    : m_chip(chip), m_port(port), m_faults(faults), m_log(log), m_timing(timing) {
+  // A host that starts over after writing option bytes finds them in force,
+  // even if its close of the terminal went unseen.
+  m_port.setSessionHook([this] {
+    if (!m_chip.optionBytesChanged()) return false;
+    restart();
+    return true;
+  });
+}
 
 void Bootloader::log(const char* fmt, ...) const {
   if (!m_log || !m_log->enabled()) return;

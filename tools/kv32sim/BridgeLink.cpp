@@ -106,7 +106,10 @@ BridgeLink::Pump BridgeLink::pump(int firstMs) {
     case Rd::Stop: return Pump::Stop;
   }
   m_cut = false;
-  if (start == kConfig) configFrame();
+  if (start == kConfig) {
+    sessionStarts();
+    configFrame();
+  }
   else if (start == kData) dataFrame();
   else if (m_log) m_log->note("byte %02X outside any bridge frame: ignored", start);
   if (m_resync) return Pump::Resync;

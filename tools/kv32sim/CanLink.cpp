@@ -60,6 +60,7 @@ CanLink::Pump CanLink::pump(int firstMs) {
     case Rd::Stop: return Pump::Stop;
   }
   if (start == kConfig) {
+    sessionStarts();
     uint8_t h[2];
     if (readFrame(h, 2, m_timeoutMs) != Rd::Ok) return Pump::Frame;
     uint8_t body[16];

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <vector>
 
 namespace kv32sim {
@@ -40,6 +41,9 @@ class ChipPort {
   virtual bool bareFrame() const { return false; }
   // Silent until the host reopens the terminal.
   void stall();
+  // Called when the host starts a session (the start byte once started, a
+  // bridge configuration frame); answers whether the chip was reset.
+  void setSessionHook(std::function<bool()> hook) { m_sessionHook = std::move(hook); }
 
  protected:
   enum class Kind { Data, Block, Ack };
@@ -61,8 +65,11 @@ class ChipPort {
   // Sends one bridge answer.
   void answer(std::initializer_list<uint8_t> head, const std::vector<uint8_t>& tail = {});
 
+  bool sessionStarts() { return m_sessionHook && m_sessionHook(); }
+
   HostLine& m_line;
   SimLog* m_log;
+  std::function<bool()> m_sessionHook;
   FaultPlan* m_faults;
   int m_timeoutMs;
   std::deque<Item> m_out;  // answers waiting for the host's reads (bridges)

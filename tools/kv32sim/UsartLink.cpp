@@ -28,8 +28,13 @@ ChipPort::Next UsartLink::nextCommand(uint8_t& cmd) {
       }
       continue;
     }
-    if (b == kStart) {  // already started
-      sendAck(false);
+    if (b == kStart) {  // already started, unless a reset was due
+      if (sessionStarts()) {
+        m_started = true;
+        sendAck(true);
+      } else {
+        sendAck(false);
+      }
       continue;
     }
     uint8_t c = 0;
