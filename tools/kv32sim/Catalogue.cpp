@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <dirent.h>
 #include <fstream>
 #include <map>
-#include <sstream>
 
 namespace kv32sim {
 
