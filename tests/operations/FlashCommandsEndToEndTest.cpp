@@ -340,8 +340,9 @@ TEST_P(FlashOnSim, UploadInterruptedByTheChipLeavesNoFile)
               std::vector<std::string>());
 }
 
-// Other families: two banks, and 64 KB blocks (the download's erase then
-// mixes block and sector erases).
+// Other families: 1 KB sectors with the reset and reconnect after each file,
+// two banks, and 64 KB blocks (the download's erase then mixes block and
+// sector erases).
 TEST_P(FlashOnSim, FamiliesDownloadVerifyAndMassErase)
 {
     struct Family {
@@ -351,6 +352,7 @@ TEST_P(FlashOnSim, FamiliesDownloadVerifyAndMassErase)
         size_t length;
     };
     const Family families[] = {
+        {"70010101", 64, 0x0C00, 0x1500},      // KV32S01: 1 KB sectors, reset after writing
         {"KV32S05", 128, 0x0C00, 0x1500},      // unaligned start and end
         {"KV32S09", 1024, 0x80400, 0x3000},    // second bank
         {"KV32S13", 4096, 0xF000, 0x12345},    // loose sector, a whole block, loose sectors

@@ -1,0 +1,218 @@
+// The link's own actions on the simulated chip: the option bytes through
+// files and element images with the reconnect after each write, the
+// erase/program protection check, resets and the permanent unprotect.
+
+#include "SimProcess.h"
+#include "cli/Progress.h"
+#include "device/Device.h"
+#include "link/BootLoader.h"
+#include "link/Com.h"
+#include "link/ComManager.h"
+#include "operations/Download.h"
+#include "result/Result.h"
+#include "usd/UserSystemData.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+Bytes ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const Bytes& data)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+// An element image of value/complement pairs.
+void SetValue(Bytes& image, size_t index, unsigned char value)
+{
+    image[2 * index] = value;
+    image[2 * index + 1] = static_cast<unsigned char>(value ^ 0xFF);
+}
+
+class LinkOnSim : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/tarnflash-link-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        ASSERT_NE(made, nullptr);
+        m_dir = made;
+    }
+    void TearDown() override
+    {
+        if (m_com)
+            m_com->Close();
+        delete m_com;
+        m_com = nullptr;
+        m_sim.stop();
+        std::system(("rm -rf '" + m_dir + "'").c_str());
+    }
+
+    // Starts the chip and connects to it over I2C, identified.
+    CBootLoader* Connect(const std::vector<std::string>& simArgs)
+    {
+        std::vector<std::string> args = {"--link", "i2c", "--state", m_dir + "/chip.state",
+                                         "--dump", m_dir + "/flash.dump"};
+        args.insert(args.end(), simArgs.begin(), simArgs.end());
+        if (!m_sim.start(args))
+            return nullptr;
+        CComManager manager;
+        manager.SetInterfaceType(INTERFACE_I2C);
+        m_com = new CCom(700, INTERFACE_I2C, m_sim.ptyPath().c_str());
+        int r = m_com->Open();
+        CBootLoader* link = m_com->GetBootLoader();
+        if (r == CResult::SUCCESS && link) {
+            m_com->SetComTimeOut(5000);
+            r = link->Connect();
+            if (r == CResult::SUCCESS)
+                r = link->InitDevice();
+        }
+        EXPECT_EQ(r, CResult::SUCCESS) << CResult::GetInfoStringName(r);
+        return r == CResult::SUCCESS ? link : nullptr;
+    }
+
+    // The element image of the chip's option bytes, read afresh.
+    Bytes ChipElement(CBootLoader* link)
+    {
+        if (link->GetUserSystemData() != CResult::SUCCESS || !link->GetUserSystemDataModel())
+            return Bytes();
+        unsigned char* image = nullptr;
+        int n = link->GetUserSystemDataModel()->GetElementData(image);
+        Bytes out(image, image + (n > 0 ? n : 0));
+        delete[] image;
+        return out;
+    }
+
+    std::string m_dir;
+    kvtest::SimProcess m_sim;
+    CCom* m_com = nullptr;
+};
+
+TEST_F(LinkOnSim, OptionBytesThroughFilesWithLengthChecks)
+{
+    CBootLoader* link = Connect({});
+    ASSERT_NE(link, nullptr);
+    const std::string saved = m_dir + "/usd.bin";
+    ASSERT_EQ(link->SaveUserSystemDatatoFile(saved), CResult::SUCCESS);
+    Bytes file = ReadFile(saved);
+    ASSERT_EQ(file.size(), 4096u);
+    EXPECT_EQ(file, ChipElement(link));
+    EXPECT_EQ(link->LoadUserSystemDataFromFile(saved), CResult::SUCCESS);
+
+    struct Row {
+        size_t length;
+        int expected;
+    };
+    for (const Row& row : {Row{47, CResult::FILES_BADPARAMETER}, Row{4097, CResult::FILES_BADPARAMETER},
+                           Row{48, CResult::SUCCESS}}) {
+        const std::string path = m_dir + "/len" + std::to_string(row.length) + ".bin";
+        Bytes element(file.begin(), file.begin() + static_cast<long>(std::min(row.length, file.size())));
+        element.resize(row.length, 0xFF);
+        WriteFile(path, element);
+        EXPECT_EQ(link->LoadUserSystemDataFromFile(path), row.expected) << row.length;
+    }
+    // Fewer bytes than the chip's option bytes would leave the cache as it
+    // was and write that: refused, nothing written.
+    EXPECT_EQ(link->LoadUserSystemDataToDevice(nullptr, 0), CResult::FILES_EMPTY);
+    EXPECT_EQ(link->LoadUserSystemDataToDevice(file.data(), 40), CResult::FILES_BADPARAMETER);
+    EXPECT_EQ(link->LoadUserSystemDataToDeviceExceptFAP(file.data(), 47), CResult::FILES_BADPARAMETER);
+}
+
+TEST_F(LinkOnSim, WritesReachTheChipAcrossTheReconnect)
+{
+    CBootLoader* link = Connect({});
+    ASSERT_NE(link, nullptr);
+    Bytes image = ChipElement(link);
+    ASSERT_EQ(image.size(), 4096u);
+    SetValue(image, 2, 0x5A);   // DATA0
+    SetValue(image, 16, 0x12);  // BANK3KEY0
+    ASSERT_EQ(link->LoadUserSystemDataToDevice(image.data(), 4096), CResult::SUCCESS);
+    Bytes back = ChipElement(link);  // the link reconnected after the write
+    ASSERT_EQ(back.size(), 4096u);
+    EXPECT_EQ(back[4], 0x5A);
+    EXPECT_EQ(back[32], 0x12);
+
+    // Leaving out the protection: FAP 0xA5 and option bytes 1-15 0xFF
+    // whatever the image holds; bytes from 16 on come from it.
+    SetValue(image, 0, 0xCC);
+    SetValue(image, 2, 0x33);
+    SetValue(image, 16, 0x34);
+    ASSERT_EQ(link->LoadUserSystemDataToDeviceExceptFAP(image.data(), 4096), CResult::SUCCESS);
+    back = ChipElement(link);
+    ASSERT_EQ(back.size(), 4096u);
+    EXPECT_EQ(back[0], 0xA5);
+    EXPECT_EQ(back[4], 0xFF);
+    EXPECT_EQ(back[32], 0x34);
+    bool enabled = true;
+    EXPECT_EQ(link->GetAccessProtectiosStatus(&enabled), CResult::SUCCESS);
+    EXPECT_FALSE(enabled);
+}
+
+TEST_F(LinkOnSim, ProtectedSectorsStopTheDownloadBeforeAnyErase)
+{
+    CBootLoader* link = Connect({});
+    ASSERT_NE(link, nullptr);
+    EXPECT_FALSE(link->HasBeenEraseProgramProtect(QList<int>{0, 1, 2}));
+    Bytes image = ChipElement(link);
+    ASSERT_EQ(image.size(), 4096u);
+    SetValue(image, 5, 0xFD);  // EPP1 bit 1 cleared
+    ASSERT_EQ(link->LoadUserSystemDataToDevice(image.data(), 4096), CResult::SUCCESS);
+    QList<int> protectedSectors = link->GetUserSystemDataModel()->GetEPPMapSectorIndex(0);
+    ASSERT_FALSE(protectedSectors.isEmpty());
+    const int first = protectedSectors.first();
+    EXPECT_TRUE(link->HasBeenEraseProgramProtect(QList<int>{first}));
+    EXPECT_TRUE(link->HasBeenEraseProgramProtect(QList<int>{0, first}));
+    EXPECT_FALSE(link->HasBeenEraseProgramProtect(QList<int>{first == 0 ? 100 : 0}));
+
+    const std::string path = m_dir + "/app.bin";
+    WriteFile(path, Bytes(2048, 0x42));
+    DownloadParam request;
+    request.m_strDownPathFile.append(path);
+    request.m_uiStartAddress.append(0x08000000u + static_cast<uint32_t>(first) * 2048u);
+    link->DownloadToDevice(request);
+    testing::internal::CaptureStdout();
+    bool ok = RunOperation(link->GetOperation(), m_com);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(ok);
+    EXPECT_NE(out.find(CResult::GetInfoStringName(CResult::SYS_ERASEPROGRAM_PROTECTION)),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("Erase"), std::string::npos) << out;
+}
+
+TEST_F(LinkOnSim, ResetReconnectsAndUnprotectErasesTheChip)
+{
+    CBootLoader* link = Connect({"--protect", "1"});
+    ASSERT_NE(link, nullptr);
+    bool enabled = false;
+    ASSERT_EQ(link->GetAccessProtectiosStatus(&enabled), CResult::SUCCESS);
+    ASSERT_TRUE(enabled);
+    EXPECT_EQ(link->JumpToUserProgram(0x08000000), CResult::SYS_ACCESS_PROTECTION);
+    EXPECT_FALSE(link->HasJumpToUserProgram());
+
+    EXPECT_EQ(link->ResetMcu(), CResult::SUCCESS);
+    EXPECT_EQ(link->ReadoutUnProtectNoThread(), CResult::SUCCESS);
+    EXPECT_EQ(link->GetUserSystemDataModel(), nullptr) << "stale option bytes are dropped";
+    ASSERT_EQ(link->GetAccessProtectiosStatus(&enabled), CResult::SUCCESS);
+    EXPECT_FALSE(enabled);
+    EXPECT_EQ(link->JumpToUserProgram(0x08000000), CResult::SUCCESS);
+    EXPECT_TRUE(link->HasJumpToUserProgram());
+}
+
+}  // namespace
