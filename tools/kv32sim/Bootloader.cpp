@@ -135,14 +135,14 @@ void Bootloader::finishErase(uint16_t code, const std::vector<uint16_t>& pages, 
   else
     log("erase of %zu page(s) from %04X: %s", pages.size(), pages[0], ok ? "done" : "refused");
   if (ok && m_timing.eraseMsPerSector)
-    std::this_thread::sleep_for(std::chrono::milliseconds(uint64_t(m_timing.eraseMsPerSector) * m_chip.lastEraseSectors()));
+    m_port.busyFor(std::chrono::milliseconds(uint64_t(m_timing.eraseMsPerSector) * m_chip.lastEraseSectors()));
   m_port.sendAck(ok);
 }
 
 void Bootloader::finishWrite(uint32_t address, const std::vector<uint8_t>& data) {
   const bool ok = m_chip.write(address, data.data(), static_cast<uint32_t>(data.size()));
   if (ok && m_timing.writeUsPerByte)
-    std::this_thread::sleep_for(std::chrono::microseconds(uint64_t(m_timing.writeUsPerByte) * data.size()));
+    m_port.busyFor(std::chrono::microseconds(uint64_t(m_timing.writeUsPerByte) * data.size()));
   m_port.sendAck(ok);
 }
 

@@ -20,6 +20,7 @@ class BridgeLink : public ChipPort {
   void sendAck(bool ok) override;
   void chipReset() override;
   void protocolError() override { m_in.clear(); }
+  void busyFor(std::chrono::microseconds t) override;
 
  private:
   // Sub-command numbers of one bus.
@@ -46,6 +47,7 @@ class BridgeLink : public ChipPort {
   bool m_polled = false;     // SPI: the pending acknowledge has been polled
   bool m_resync = false;     // SPI: a sync exchange restarted the session
   bool m_cut = false;        // the last frame was incomplete
+  std::chrono::steady_clock::time_point m_readyAt{};  // SPI: busy until then
   // Mass transfers in progress.
   std::vector<uint8_t> m_massWrite;
   size_t m_massWriteSize = 0;

@@ -3,6 +3,7 @@
 // CAN bridge) implements it over the host line.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -39,6 +40,10 @@ class ChipPort {
   virtual void protocolError() {}
   // CAN: the command's first frame carried no data.
   virtual bool bareFrame() const { return false; }
+  // The chip works for a while before its next answer (erase, programming).
+  // Where the host waits for the answer it simply comes later; SPI answers
+  // the acknowledge polling with 0x00 meanwhile.
+  virtual void busyFor(std::chrono::microseconds t);
   // Silent until the host reopens the terminal.
   void stall();
   // Called when the host starts a session (the start byte once started, a
