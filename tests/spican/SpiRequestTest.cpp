@@ -61,8 +61,6 @@ TEST_F(SpiRequest, FailedHandshakesGiveCommandFailureExceptReadsFirst) {
        [&] { return KVBL_READ(h, 0x08000000, 4, buf); }, CMD_FAIL},
       {"WRITE refused at once", Cat({spi::Ok(), spi::AckAnswers(0x1F)}),
        [&] { return KVBL_WRITE(h, 0x08000000, 4, buf); }, CMD_FAIL},
-      {"GET_ID with a bridge error in the handshake", Cat({spi::Ok(), spi::Ok(), spi::Status(0xFD), {0, 0, 0}}),
-       [&] { return KVBL_GET_ID(h, &size, nullptr); }, CMD_FAIL},
       {"GET_ID handshake answered 0x00", Cat({spi::Ok(), spi::AckAnswers(0x79, 0, 0x00)}),
        [&] { return KVBL_GET_ID(h, &size, nullptr); }, CMD_FAIL},
   };
@@ -70,26 +68,6 @@ TEST_F(SpiRequest, FailedHandshakesGiveCommandFailureExceptReadsFirst) {
     script({c.answers});
     EXPECT_EQ(c.expect, c.call()) << c.name;
   }
-}
-
-TEST_F(SpiRequest, ReadAndWriteFramesCarryTheirXor) {
-  allow(&TARGET_DESCRIPTOR::READ_CMD);
-  allow(&TARGET_DESCRIPTOR::WRITE_CMD);
-  BYTE out[4] = {};
-  script({spi::Ok(), spi::AckAnswers(), spi::Ok(), spi::AckAnswers(), spi::Ok(), spi::AckAnswers(),
-          spi::ReadAnswer({1, 2, 3, 4})});
-  ASSERT_EQ(SUCCESS, KVBL_READ(h, 0x08000100, 4, out));
-  EXPECT_EQ(expect(READ_CMD, {ack, spi::Write({0x08, 0x00, 0x01, 0x00, 0x09}), ack, spi::Write({0x03, 0xFC}),
-                              ack, spi::ReadRequest(4)}),
-            serial.sent);
-  EXPECT_EQ(Bytes({1, 2, 3, 4}), Bytes(out, out + 4));
-
-  BYTE data[2] = {0xAA, 0x55};
-  script({spi::Ok(), spi::AckAnswers(), spi::Ok(), spi::AckAnswers(), spi::Ok(), spi::AckAnswers()});
-  ASSERT_EQ(SUCCESS, KVBL_WRITE(h, 0x08000000, 2, data));
-  EXPECT_EQ(expect(WRITE_CMD, {ack, spi::Write({0x08, 0x00, 0x00, 0x00, 0x08}), ack,
-                               spi::Write({0x01, 0xAA, 0x55, 0x01 ^ 0xAA ^ 0x55}), ack}),
-            serial.sent);
 }
 
 TEST_F(SpiRequest, GoResetAndProtectionEndWithAHandshake) {
