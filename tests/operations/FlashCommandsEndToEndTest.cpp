@@ -275,6 +275,7 @@ TEST_P(FlashOnSim, BadRequestsGiveTheirTextAndExitCode)
          "Error:  The file download address or file size out of flash range!"},
         {{"-d", "--fn", m_dir / "app.bin", "--addr", "08400000"}, 3,
          "Error:  No operation can be performed without using SPIM!"},
+        {{"-d", "--fn", m_dir / "bad.hex"}, 3, "Error:  Download file open failed!"},
         {{"-u", "--sec", "0-1"}, 4, "Upload file name error."},
         {{"-u", "--sec", "9-2", "--fn", m_dir / "u.bin"}, 4, "bad parameter"},
     };
@@ -377,6 +378,26 @@ TEST_P(FlashOnSim, FamiliesDownloadVerifyAndMassErase)
     }
 }
 
+// The other bridges. Over CAN a block erase carries no address, so the
+// download erases a 64 KB-block chip sector by sector there.
+class OtherBridges : public FlashOnSim {};
+
+TEST_P(OtherBridges, BlockChipDownloadWithVerifyAndUpload)
+{
+    m_device = "KV32S13";
+    ASSERT_TRUE(StartSim());
+    const Bytes image = RandomBytes(0x12345, 12);
+    WriteFile(m_dir / "app.bin", image);
+    ProgramRun run = Run({"-d", "--fn", m_dir / "app.bin", "--addr", "0800F000", "--v",
+                          "-u", "--sec", "15-33", "--fn", m_dir / "up.bin"});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    Bytes flash = Flash();
+    EXPECT_EQ(flash, Expect(4096 * 1024, 0xF000, image));
+    Bytes up = ReadFile(m_dir / "up.bin");
+    ASSERT_EQ(up.size(), 19u * 4096);
+    EXPECT_EQ(up, Bytes(flash.begin() + 0xF000, flash.begin() + 0xF000 + 19 * 4096));
+}
+
 // A chip that refuses a write, stops answering, or whose answers are
 // corrupted on the line: the download either ends in success with the image
 // in flash, or fails; it never reports success over a wrong flash.
@@ -422,6 +443,11 @@ TEST_P(FaultsOnSim, NeverSilentCorruption)
 
 INSTANTIATE_TEST_SUITE_P(Links, FlashOnSim,
                          ::testing::Values(LinkFlavour{"usart", "-com"}, LinkFlavour{"i2c", "-i2c"}),
+                         [](const ::testing::TestParamInfo<LinkFlavour>& info) {
+                             return std::string(info.param.link);
+                         });
+INSTANTIATE_TEST_SUITE_P(Links, OtherBridges,
+                         ::testing::Values(LinkFlavour{"can", "-can"}, LinkFlavour{"spi", "-spi"}),
                          [](const ::testing::TestParamInfo<LinkFlavour>& info) {
                              return std::string(info.param.link);
                          });
