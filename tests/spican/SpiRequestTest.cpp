@@ -168,6 +168,11 @@ TEST_F(SpiRequest, UnprotectWaitsLongOnlyForItsFirstAcknowledgeWithTheLibraryOn)
   script({spi::Ok(), spi::AckAnswers(0x1F)});
   EXPECT_EQ(CMD_FAIL, KVBL_GetSlibStatus(h, &s1, &s2, &s3));
   EXPECT_TRUE(g_bEnableSlib);
+  // The four-word status read leaves it alone.
+  DWORD s4 = 0;
+  script({spi::Ok(), spi::AckAnswers(), spi::ReadAnswer(Bytes(16, 0x00)), spi::AckAnswers()});
+  ASSERT_EQ(SUCCESS, KVBL_GetSlibStatus_Ex(h, &s1, &s2, &s3, &s4));
+  EXPECT_TRUE(g_bEnableSlib);
 }
 
 }  // namespace
