@@ -4,6 +4,7 @@
 #ifndef TARNFLASH_LINK_BOOTLOADER_H
 #define TARNFLASH_LINK_BOOTLOADER_H
 
+#include <functional>
 #include <string>
 
 #include "KVBL.h"
@@ -79,6 +80,14 @@ public:
     void EraseFlash(const struct EraseParam& parameters);
     void DownloadToDevice(const struct DownloadParam& parameters);
     void UploadFromDevice(const struct UploadParam& parameters);
+    void AccessProtect(BYTE Level);
+    void ReadoutUnProtect();
+    void EraseProgramProtect(const QList<int>& nSectorIndex);
+    void WriteUnProtect();
+    void EnableBank3Func(const struct EnBank3Param& parameters);
+    void EnableSlib(const struct EnableSlibParam& parameters);
+    void DisableSlib(unsigned int password);
+    void DisableSlibCheck(unsigned int password);
 
     // The cached option bytes (owned); null until first read.
     CUserSystemData* GetUserSystemDataModel() const { return m_ObUserSystemData; }
@@ -102,6 +111,22 @@ public:
     // the waiting. Returns the converted last open result when the port never
     // reopened, else the result of Connect().
     int ReconnectAfterReset(bool keepWaitingWithoutDevice, bool discardUserSystemData);
+
+    // The reopen passes of a reconnect, with the device-list check, the open
+    // and the wait handed in. Each pass waits, then asks deviceListed(): false
+    // ends the passes early (gaveUp) unless keepWaitingWithoutDevice; true
+    // tries open(), and SUCCESS ends them (reopened).
+    struct ReopenOutcome {
+        bool reopened = false;
+        bool gaveUp = false;
+        BYTE lastOpen = CANT_OPEN_COM;  // the last open's result
+        int passes = 0;                 // passes begun
+    };
+    static constexpr int REOPEN_PASSES = 5;
+    static ReopenOutcome ReopenPasses(bool keepWaitingWithoutDevice,
+                                      const std::function<bool()>& deviceListed,
+                                      const std::function<BYTE()>& open,
+                                      const std::function<void()>& waitBeforePass);
 
     // ---- end of actions -----------------------------------------------------
 

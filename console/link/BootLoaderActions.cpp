@@ -11,6 +11,7 @@
 #include "operations/Erase.h"
 #include "operations/FeatureOperations.h"
 #include "operations/FlashLayout.h"
+#include "operations/Protection.h"
 #include "operations/Upload.h"
 #include "result/Result.h"
 #include "usd/UserSystemData.h"
@@ -28,7 +29,7 @@ bool ForcesIndex8(const std::string& name)
     return name == "KV32S01CBT6" || name == "KV32S04C8T7" || name == "KV32S91C8T7";
 }
 
-const int kReopenAttempts = 5;
+const int kReopenAttempts = CBootLoader::REOPEN_PASSES;
 const unsigned long kReopenWaitMs = 2000;
 const unsigned long kReconnectWaitMs = 100;
 const unsigned int kElementMin = 48;
@@ -66,28 +67,91 @@ void CBootLoader::UploadFromDevice(const UploadParam& parameters)
     m_ObOperation->SetParameters(const_cast<UploadParam*>(&parameters));
 }
 
-int CBootLoader::ReconnectAfterReset(bool keepWaitingWithoutDevice, bool discardUserSystemData)
+void CBootLoader::AccessProtect(BYTE Level)
 {
-    Interface_Close(m_handle);
-    BYTE open = CANT_OPEN_COM;
-    bool reopened = false;
-    bool gaveUp = false;
-    for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
-        QThread::msleep(kReopenWaitMs);
-        if (!CComManager::InitKVDFUDeviceList()) {
+    FreeOperation();
+    m_ObOperation = new CAccessProtect(this);
+    m_ObOperation->SetParameters(&Level);
+}
+
+void CBootLoader::ReadoutUnProtect()
+{
+    FreeOperation();
+    m_ObOperation = new CAccessUnProtect(this);
+}
+
+void CBootLoader::EraseProgramProtect(const QList<int>& nSectorIndex)
+{
+    FreeOperation();
+    m_ObOperation = new CEraseProgramProtect(this);
+    m_ObOperation->SetParameters(const_cast<QList<int>*>(&nSectorIndex));
+}
+
+void CBootLoader::WriteUnProtect()
+{
+    FreeOperation();
+    m_ObOperation = new CEraseProgramUnProtect(this);
+}
+
+void CBootLoader::EnableBank3Func(const EnBank3Param& parameters)
+{
+    FreeOperation();
+    m_ObOperation = new CEnBank3(this);
+    m_ObOperation->SetParameters(const_cast<EnBank3Param*>(&parameters));
+}
+
+void CBootLoader::EnableSlib(const EnableSlibParam& parameters)
+{
+    FreeOperation();
+    m_ObOperation = new CEnableSlib(this);
+    m_ObOperation->SetParameters(const_cast<EnableSlibParam*>(&parameters));
+}
+
+void CBootLoader::DisableSlib(unsigned int password)
+{
+    FreeOperation();
+    m_ObOperation = new CDisableSlib(this);
+    m_ObOperation->SetParameters(&password);
+}
+
+void CBootLoader::DisableSlibCheck(unsigned int password)
+{
+    DisableSlib(password);
+}
+
+CBootLoader::ReopenOutcome CBootLoader::ReopenPasses(bool keepWaitingWithoutDevice,
+                                                     const std::function<bool()>& deviceListed,
+                                                     const std::function<BYTE()>& open,
+                                                     const std::function<void()>& waitBeforePass)
+{
+    ReopenOutcome outcome;
+    for (int pass = 0; pass < kReopenAttempts; ++pass) {
+        ++outcome.passes;
+        waitBeforePass();
+        if (!deviceListed()) {
             if (keepWaitingWithoutDevice)
                 continue;
-            gaveUp = true;  // the device list is empty: try the reconnect at once
+            outcome.gaveUp = true;  // the device list is empty: try the reconnect at once
             break;
         }
-        open = Interface_Open(m_handle);
-        if (open == SUCCESS) {
-            reopened = true;
+        outcome.lastOpen = open();
+        if (outcome.lastOpen == SUCCESS) {
+            outcome.reopened = true;
             break;
         }
     }
-    if (!reopened && !gaveUp)
-        return CResult::Convert(static_cast<int>(open));
+    return outcome;
+}
+
+int CBootLoader::ReconnectAfterReset(bool keepWaitingWithoutDevice, bool discardUserSystemData)
+{
+    Interface_Close(m_handle);
+    HANDLE handle = m_handle;
+    const ReopenOutcome outcome = ReopenPasses(
+        keepWaitingWithoutDevice, [] { return CComManager::InitKVDFUDeviceList(); },
+        [handle] { return Interface_Open(handle); }, [] { QThread::msleep(kReopenWaitMs); });
+    if (!outcome.reopened && !outcome.gaveUp)
+        return CResult::Convert(static_cast<int>(outcome.lastOpen));
     if (discardUserSystemData) {
         delete m_ObUserSystemData;
         m_ObUserSystemData = nullptr;

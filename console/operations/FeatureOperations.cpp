@@ -1,6 +1,7 @@
 #include "operations/FeatureOperations.h"
 
 #include "KVBL.h"
+#include "ShareParameter.h"
 #include "link/BootLoader.h"
 #include "operations/FlashLayout.h"
 #include "result/Result.h"
@@ -144,4 +145,38 @@ unsigned int CEnableSlib::Action()
         return CResult::Convert(static_cast<int>(r));
     Finish(*this);
     return 0;
+}
+
+// ---- CDisableSlib -----------------------------------------------------------
+
+CDisableSlib::CDisableSlib(CBootLoader* obBootLoader) : COperation(obBootLoader)
+{
+    m_EmType = OP_DISSLIB;
+    m_strName = CResult::GetInfoString(Info_Operation_DisableSlib);
+}
+
+void CDisableSlib::SetParameters(void* parameters)
+{
+    if (parameters)
+        m_uiPassword = *static_cast<unsigned int*>(parameters);
+}
+
+unsigned int CDisableSlib::Action()
+{
+    if (!m_obBootLoader)
+        return CResult::UNKNOWN_ERROR;
+    const DWORD savedMs = static_cast<DWORD>(g_shareParameter.c_timeout) * 1000;
+    SetTimeOut(Handle(), DISABLE_TIMEOUT_MS);  // the chip erases the area first
+    BYTE r = KVBL_DisableSlib(Handle(), m_uiPassword);
+    SetTimeOut(Handle(), savedMs);
+    if (r != SUCCESS && r != SLIB_DISABLE_PASSWORD_ERROR)
+        return CResult::Convert(static_cast<int>(r));
+    int reconnect = m_obBootLoader->ReconnectAfterReset(false, false);
+    if (reconnect != 0)
+        return static_cast<unsigned int>(reconnect);
+    int u = m_obBootLoader->GetUserSystemData();
+    if (u != 0)
+        return static_cast<unsigned int>(u);
+    Finish(*this);
+    return r == SUCCESS ? 0u : static_cast<unsigned int>(CResult::Convert(static_cast<int>(r)));
 }

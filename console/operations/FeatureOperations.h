@@ -82,4 +82,20 @@ private:
     EnableSlibParam m_Parameters;
 };
 
+// Disables the sLib area; the chip erases it and restarts, so the link
+// reconnects, also after a wrong password.
+class CDisableSlib : public COperation {
+public:
+    explicit CDisableSlib(CBootLoader* obBootLoader);
+    ~CDisableSlib() override { WaitForEnd(); }
+    // Copies an unsigned int: the password.
+    void SetParameters(void* parameters) override;
+    unsigned int Action() override;
+
+    static constexpr unsigned long DISABLE_TIMEOUT_MS = 20000;
+
+private:
+    uint32_t m_uiPassword = 0;
+};
+
 #endif
