@@ -15,7 +15,7 @@ class TestLine {
   bool open(const std::string& path);
   void close();
   // Closes the terminal and opens it again, as the host does after a reset.
-  bool reopen(int pauseMs = 50);
+  bool reopen(int pauseMs = 200);
   bool send(const Bytes& b);
   // Up to n bytes within timeoutMs; fewer when the time is up.
   Bytes recv(size_t n, int timeoutMs = 2000);
