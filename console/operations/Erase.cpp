@@ -66,6 +66,15 @@ unsigned int CErase::Action()
     if (!device)
         return CResult::UNKNOWN_ERROR;
 
+    // Sector numbers travel as two bytes: a number that does not fit is
+    // refused before anything is erased, never truncated.
+    for (int sector : m_parameters.m_iSectorIndex)
+        if (sector < 0 || sector > 0xFFFF)
+            return CResult::PROGRAM_INPUT_PARAMS_ERROR;
+    for (int block : m_parameters.m_iBlockIndex)
+        if (block < 0)
+            return CResult::PROGRAM_INPUT_PARAMS_ERROR;
+
     if (!m_parameters.m_iBlockIndex.isEmpty()) {
         QList<int> covered = GetNecessarySectorIndexFromBlockIndex(
             m_parameters.m_iBlockIndex, device->m_BlockSize, device->m_ISectorSize);

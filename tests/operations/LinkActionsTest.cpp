@@ -9,6 +9,7 @@
 #include "link/Com.h"
 #include "link/ComManager.h"
 #include "operations/Download.h"
+#include "operations/Erase.h"
 #include "result/Result.h"
 #include "usd/UserSystemData.h"
 
@@ -194,6 +195,35 @@ TEST_F(LinkOnSim, ProtectedSectorsStopTheDownloadBeforeAnyErase)
               std::string::npos)
         << out;
     EXPECT_EQ(out.find("Erase"), std::string::npos) << out;
+}
+
+TEST_F(LinkOnSim, EraseRefusesSectorNumbersThatDoNotFitTwoBytes)
+{
+    CBootLoader* link = Connect({});
+    ASSERT_NE(link, nullptr);
+    const std::string path = m_dir + "/app.bin";
+    WriteFile(path, Bytes(3 * 2048, 0x42));
+    DownloadParam request;
+    request.m_strDownPathFile.append(path);
+    request.m_uiStartAddress.append(0x08000000u);
+    link->DownloadToDevice(request);
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(RunOperation(link->GetOperation(), m_com));
+
+    // 0x10002 would go out as sector 2.
+    EraseParam erase;
+    erase.m_iSectorIndex = QList<int>{1, 0x10002};
+    link->EraseFlash(erase);
+    EXPECT_FALSE(RunOperation(link->GetOperation(), m_com));
+    testing::internal::GetCapturedStdout();
+    m_com->Close();
+    delete m_com;
+    m_com = nullptr;
+    m_sim.stop();
+    const Bytes flash = ReadFile(m_dir + "/flash.dump");
+    ASSERT_GE(flash.size(), 3u * 2048);
+    EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 3 * 2048), Bytes(3 * 2048, 0x42))
+        << "nothing may be erased";
 }
 
 TEST_F(LinkOnSim, ResetReconnectsAndUnprotectErasesTheChip)
