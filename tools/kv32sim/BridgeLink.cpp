@@ -114,8 +114,10 @@ BridgeLink::Pump BridgeLink::pump(int firstMs) {
   }
   m_cut = false;
   if (start == kConfig) {
+    // A new session: whatever command was in progress is over.
     sessionStarts();
     configFrame();
+    m_resync = true;
   }
   else if (start == kData) dataFrame();
   else if (m_log) m_log->note("byte %02X outside any bridge frame: ignored", start);

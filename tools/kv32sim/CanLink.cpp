@@ -37,6 +37,7 @@ bool CanLink::receive(uint8_t* data, size_t n) {
       if (m_log) m_log->note("host quiet with %zu of %zu byte(s): command dropped", m_in.size(), n);
       return false;
     }
+    if (p == Pump::Session && m_log) m_log->note("bridge configured again: command dropped");
     if (p != Pump::Frame) return false;
   }
   for (size_t i = 0; i < n; ++i) {
@@ -78,7 +79,7 @@ CanLink::Pump CanLink::pump(int firstMs) {
     m_speed = body[1];
     if (m_log) m_log->note("CAN bridge: speed code %u", m_speed);
     answer({kConfig, kDone});
-    return Pump::Frame;
+    return Pump::Session;
   }
   if (start == kData) {
     dataFrame();

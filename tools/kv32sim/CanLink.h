@@ -19,7 +19,7 @@ class CanLink : public ChipPort {
   bool bareFrame() const override { return m_bare; }
 
  private:
-  enum class Pump { Frame, Timeout, Hangup, Stop };
+  enum class Pump { Frame, Session, Timeout, Hangup, Stop };
   // Reads and serves one frame; a write frame sets m_written.
   Pump pump(int firstMs);
   void dataFrame();
