@@ -273,7 +273,7 @@ static void DropProtectionFromElement(std::vector<unsigned char>& bytes)
 // Decodes an element image into the link's cache (FAP and option bytes 1-15
 // left out when exceptFAP); FILES_BADPARAMETER for a bad length.
 static int DecodeElementIntoCache(CBootLoader& link, std::vector<unsigned char>& bytes,
-                                  bool exceptFAP)
+                                  bool exceptFAP, bool fromFile = false)
 {
     if (!link.GetUserSystemDataModel()) {
         int r = link.GetUserSystemData();
@@ -292,6 +292,12 @@ static int DecodeElementIntoCache(CBootLoader& link, std::vector<unsigned char>&
     if (bytes.size() > kElementMax || bytes.size() < 2 * static_cast<size_t>(length) ||
         (exceptFAP && bytes.size() < kElementMin))
         return CResult::FILES_BADPARAMETER;
+    // A file holds every option byte with its complement; a pair that does
+    // not match means a damaged file, and nothing of it may reach the chip.
+    if (fromFile)
+        for (int k = 0; k < length; ++k)
+            if (static_cast<unsigned char>(bytes[2 * k] ^ bytes[2 * k + 1]) != 0xFF)
+                return CResult::FILES_BADFORMAT;
     if (exceptFAP)
         DropProtectionFromElement(bytes);
     cache->SetElementData(bytes.data(), static_cast<unsigned int>(bytes.size()));
@@ -306,7 +312,7 @@ int CBootLoader::LoadUserSystemDataFromFile(const std::string& strFilePath)
     int r = ReadUserSystemDataElement(m_ObUserSystemDataFile, strFilePath, bytes);
     if (r != 0)
         return r;
-    return DecodeElementIntoCache(*this, bytes, false);
+    return DecodeElementIntoCache(*this, bytes, false, true);
 }
 
 int CBootLoader::LoadUserSystemDataFromFileToDevice(const std::string& strFilePath)
@@ -325,7 +331,7 @@ int CBootLoader::LoadUserSystemDataFromFileToDeviceExceptFAP(const std::string& 
     int r = ReadUserSystemDataElement(m_ObUserSystemDataFile, strFilePath, bytes);
     if (r != 0)
         return r;
-    r = DecodeElementIntoCache(*this, bytes, true);
+    r = DecodeElementIntoCache(*this, bytes, true, true);
     if (r != 0)
         return r;
     return SetUserSystemData();
