@@ -112,7 +112,6 @@ BridgeLink::Pump BridgeLink::pump(int firstMs) {
     case Rd::Hangup: return Pump::Hangup;
     case Rd::Stop: return Pump::Stop;
   }
-  m_cut = false;
   if (start == kConfig) {
     // A new session: whatever command was in progress is over.
     sessionStarts();

@@ -46,7 +46,6 @@ class BridgeLink : public ChipPort {
   uint16_t m_address;  // as configured by the host
   bool m_polled = false;     // SPI: the pending acknowledge has been polled
   bool m_resync = false;     // SPI: a sync exchange restarted the session
-  bool m_cut = false;        // the last frame was incomplete
   std::chrono::steady_clock::time_point m_readyAt{};  // SPI: busy until then
   // Mass transfers in progress.
   std::vector<uint8_t> m_massWrite;
