@@ -341,6 +341,32 @@ TEST_P(FlashOnSim, UploadInterruptedByTheChipLeavesNoFile)
               std::vector<std::string>());
 }
 
+TEST_P(FlashOnSim, ExternalBankDownloadUploadAndRange)
+{
+    ASSERT_TRUE(StartSim());
+    const Bytes image = RandomBytes(6000, 13);
+    WriteFile(m_dir / "spim.bin", image);
+    // Sectors of the external bank are numbered from 32768 (0x8000).
+    ProgramRun run = Run({"-enspim", "--fs", "1", "-d", "--fn", m_dir / "spim.bin", "--addr",
+                          "08400000", "--v", "-u", "--sec", "32768-32769", "--fn",
+                          m_dir / "up.bin"});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    Bytes up = ReadFile(m_dir / "up.bin");
+    ASSERT_EQ(up.size(), 8192u);
+    EXPECT_EQ(Bytes(up.begin(), up.begin() + 6000), image);
+    EXPECT_EQ(Bytes(up.begin() + 6000, up.end()), Erased(8192 - 6000));
+
+    // One byte past the 1 MB bank, and a range beyond the bank's sectors.
+    run = Run({"-enspim", "--fs", "1", "-d", "--fn", m_dir / "spim.bin", "--addr", "084FF000"});
+    EXPECT_EQ(run.exitCode, 3) << run.out;
+    EXPECT_TRUE(Contains(run.out,
+                         "Error:  The file download address or file size out of SPIM range!"))
+        << run.out;
+    run = Run({"-enspim", "--fs", "1", "-e", "--sec", "32768-33024"});
+    EXPECT_EQ(run.exitCode, 51) << run.out;
+    EXPECT_TRUE(Contains(run.out, "bad parameter 32768-33024")) << run.out;
+}
+
 // Other families: 1 KB sectors with the reset and reconnect after each file,
 // two banks, and 64 KB blocks (the download's erase then mixes block and
 // sector erases).
