@@ -1,0 +1,446 @@
+// The protection and configuration commands of the program against the
+// simulated chip: exit codes, the lines they print, and what the chip holds
+// afterwards (flash, option bytes, OTP and lock bytes, read through the
+// simulator's state file).
+
+#include "RunProgram.h"
+#include "SimProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+const uint32_t kSystemBase = 0x1FFF0000;  // start of the state file's system memory
+const uint32_t kLockAddress = 0x1FFFF500;
+
+Bytes ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const Bytes& data)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// One OTP file record: PartAddress big-endian, 32 data bytes, lock, write.
+Bytes OtpRecord(uint32_t partAddress, unsigned char fill, bool lock, bool write)
+{
+    Bytes r = {static_cast<unsigned char>(partAddress >> 24), static_cast<unsigned char>(partAddress >> 16),
+               static_cast<unsigned char>(partAddress >> 8), static_cast<unsigned char>(partAddress)};
+    for (int k = 0; k < 32; ++k)
+        r.push_back(static_cast<unsigned char>(fill + k));
+    r.push_back(lock ? 0x00 : 0xFF);
+    r.push_back(write ? 0x00 : 0xFF);
+    return r;
+}
+
+// The 32 data bytes of a record.
+Bytes DataOf(const Bytes& record)
+{
+    return Bytes(record.begin() + 4, record.begin() + 36);
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// A simulated chip whose memory lives in a state file in a scratch folder,
+// restarted before every run of the program (a power cycle).
+class Chip {
+public:
+    explicit Chip(const std::string& device, std::vector<std::string> extra = {})
+        : m_device(device), m_extra(std::move(extra))
+    {
+        char templ[] = "/tmp/tarnflash-prot-XXXXXX";
+        const char* made = mkdtemp(templ);
+        m_dir = made ? made : "/tmp";
+    }
+    ~Chip()
+    {
+        m_sim.stop();
+        std::system(("rm -rf '" + m_dir + "'").c_str());
+    }
+
+    std::string Path(const std::string& name) const { return m_dir + "/" + name; }
+
+    // tarnflash -com --pn PORT COMMANDS...
+    ProgramRun Run(const std::vector<std::string>& commands)
+    {
+        m_sim.stop();
+        std::vector<std::string> args = {"--link", "usart", "--map", kvtest::mapDir(), "--device",
+                                         m_device, "--state", Path("chip.state")};
+        // Start-up options apply to the first start only: later starts take
+        // the chip from its state file.
+        if (!m_started)
+            args.insert(args.end(), m_extra.begin(), m_extra.end());
+        if (!m_sim.start(args))
+            return ProgramRun();
+        m_started = true;
+        std::vector<std::string> line = {"-com", "--pn", m_sim.portName()};
+        line.insert(line.end(), commands.begin(), commands.end());
+        return RunProgram(TARNFLASH_BINARY, line, m_dir, 120);
+    }
+
+    // System memory (option bytes, OTP, lock bytes) from the state file the
+    // simulator writes when it stops.
+    Bytes SystemMemory()
+    {
+        m_sim.stop();
+        const Bytes state = ReadFile(Path("chip.state"));
+        const std::string head = "KV32SIMSTATE 1\n";
+        if (state.size() < head.size())
+            return Bytes();
+        for (size_t at = head.size(); at + 8 <= state.size();) {
+            const std::string tag(state.begin() + static_cast<long>(at), state.begin() + static_cast<long>(at) + 4);
+            uint32_t length = 0;
+            std::memcpy(&length, &state[at + 4], 4);
+            at += 8;
+            if (at + length > state.size())
+                return Bytes();
+            if (tag == "SYSM")
+                return Bytes(state.begin() + static_cast<long>(at), state.begin() + static_cast<long>(at + length));
+            at += length;
+        }
+        return Bytes();
+    }
+
+    static Bytes Slice(const Bytes& system, uint32_t address, size_t n)
+    {
+        const size_t off = address - kSystemBase;
+        if (off + n > system.size())
+            return Bytes();
+        return Bytes(system.begin() + static_cast<long>(off), system.begin() + static_cast<long>(off + n));
+    }
+
+private:
+    std::string m_device;
+    std::vector<std::string> m_extra;
+    std::string m_dir;
+    kvtest::SimProcess m_sim;
+    bool m_started = false;
+};
+
+// ---- access protection -------------------------------------------------------
+
+TEST(ProtectionEndToEnd, Level1RefusesReadsAndUnprotectMassErasesAndRestoresThem)
+{
+    Chip chip("KV32S04");
+    WriteFile(chip.Path("app.bin"), Bytes(4096, 0x5A));
+    ProgramRun run = chip.Run({"-d", "--fn", chip.Path("app.bin"), "-p", "--efap"});
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Enable access protection successfully!")) << run.out;
+
+    run = chip.Run({"-u", "--sec", "0-1", "--fn", chip.Path("locked.bin")});
+    EXPECT_EQ(run.exitCode, 4) << run.out;
+
+    // Enabling again on a protected chip sends nothing and succeeds.
+    run = chip.Run({"-p", "--efap1"});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+
+    run = chip.Run({"-p", "--dfap", "-u", "--sec", "0-1", "--fn", chip.Path("after.bin")});
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Disable access protection successfully!")) << run.out;
+    EXPECT_EQ(ReadFile(chip.Path("after.bin")), Bytes(4096, 0xFF)) << "unprotect must mass-erase";
+}
+
+TEST(ProtectionEndToEnd, OneTimeLevel2NeedsConfirmationAndIsThenPermanent)
+{
+    Chip chip("KV32S15");
+    ProgramRun run = chip.Run({"-p", "--efap2", "-u", "--sec", "0-0", "--fn", chip.Path("a.bin")});
+    EXPECT_EQ(run.exitCode, 33) << run.out;
+    EXPECT_TRUE(Contains(run.out, "KV32S15/S18/S29/S16/S19/S20/S21/S22/S23/S30/S25/S26/S28/S31/S32 need a "
+                                  "parameter \"--y\" for operation \"--efap2\"!\n"))
+        << run.out;
+    // The chip was left alone.
+    run = chip.Run({"-u", "--sec", "0-0", "--fn", chip.Path("a.bin")});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+
+    // The confirmation is matched in any case and taken as the value.
+    run = chip.Run({"-p", "--efap2", "--Y"});
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    run = chip.Run({"-p", "--dfap"});
+    EXPECT_EQ(run.exitCode, 34) << run.out;
+    run = chip.Run({"-u", "--sec", "0-0", "--fn", chip.Path("b.bin")});
+    EXPECT_EQ(run.exitCode, 4) << run.out;
+}
+
+// A "--y" after "--efap2" on a series that needs no confirmation is still the
+// confirmation: read as a sub-option it would swallow the next command.
+TEST(ProtectionEndToEnd, ConfirmationIsConsumedOnSeriesWithoutOneTimeProtection)
+{
+    Chip chip("KV32S04");
+    ProgramRun run = chip.Run({"-p", "--efap2", "--y", "-u", "--sec", "0-0", "--fn", chip.Path("a.bin")});
+    EXPECT_EQ(run.exitCode, 4) << "the upload must run and be refused by the protected chip\n" << run.out;
+    EXPECT_TRUE(Contains(run.out, "Enable access protection successfully!")) << run.out;
+}
+
+// A one-time level-2 chip keeps its protection: disabling it is a failure,
+// never a success.
+TEST(ProtectionEndToEnd, UnprotectOfPermanentProtectionFails)
+{
+    Chip chip("KV32S15", {"--protect", "2"});
+    ProgramRun run = chip.Run({"-p", "--drp"});
+    EXPECT_EQ(run.exitCode, 34) << run.out;
+    EXPECT_FALSE(Contains(run.out, "Disable access protection successfully!")) << run.out;
+}
+
+// ---- erase/program protection ------------------------------------------------
+
+TEST(ProtectionEndToEnd, EraseProgramProtectionRefusesErasesUntilRemoved)
+{
+    Chip chip("KV32S04");
+    ProgramRun run = chip.Run({"-p", "--eepp", "0-3", "-e", "--sec", "2-2"});
+    EXPECT_EQ(run.exitCode, 51) << run.out;
+    EXPECT_TRUE(Contains(run.out, "The device is erase and program protection!\n")) << run.out;
+
+    run = chip.Run({"-e", "--sec", "4-4"});
+    EXPECT_EQ(run.exitCode, 0) << "sector 4 lies outside the protected range\n" << run.out;
+
+    // Sub-options act in command-line order: protect, then remove.
+    run = chip.Run({"-p", "--ewp", "0-3", "--dwp", "-e", "--sec", "2-2"});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+}
+
+TEST(ProtectionEndToEnd, BadProtectionInputIsRefusedBeforeTheChipIsTouched)
+{
+    struct Case {
+        std::vector<std::string> commands;
+        int exitCode;
+        const char* line;
+    };
+    const Case cases[] = {
+        {{"-p", "--eepp", "0-128"}, 36, "bad parameter \"0-128\"\n"},  // 128 sectors of 2 KB
+        {{"-p", "--eepp", "5-2"}, 36, "bad parameter \"5-2\"\n"},
+        {{"-p", "--efapp"}, 1, "bad parameter \"--efapp\"\n"},
+        {{"-p", "efap"}, 1, "bad parameter \"efap\"\n"},
+    };
+    Chip chip("KV32S04");
+    for (const Case& c : cases) {
+        ProgramRun run = chip.Run(c.commands);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.commands[1] << "\n" << run.out;
+        EXPECT_TRUE(Contains(run.out, c.line)) << run.out;
+    }
+    // Nothing was protected: every sector still erases.
+    ProgramRun run = chip.Run({"-e", "--sec", "0-127"});
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+}
+
+// ---- user system data ---------------------------------------------------------
+
+TEST(ProtectionEndToEnd, OptionBytesRoundTripThroughAFile)
+{
+    Chip chip("KV32S04");
+    ProgramRun run = chip.Run({"-usd", "--get", "--fn", chip.Path("read.bin"), "-u", "--sec", "0-0", "--fn",
+                               chip.Path("x.bin")});
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Get user system data to file\nrunning...\nGet user system data to file succeed!\n"))
+        << run.out;
+    Bytes image = ReadFile(chip.Path("read.bin"));
+    ASSERT_EQ(image.size(), 4096u);
+    // A user data byte with its complement.
+    image[4] = 0x3C;
+    image[5] = 0xC3;
+    WriteFile(chip.Path("set.bin"), image);
+    run = chip.Run({"-o", "--set", "--fn", chip.Path("set.bin")});
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Set user system data to device successfully!\n")) << run.out;
+
+    run = chip.Run({"-usd", "--get", "--fn", chip.Path("again.bin")});
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(ReadFile(chip.Path("again.bin")), image);
+}
+
+TEST(ProtectionEndToEnd, OptionBytesAreNeverWrittenFromABadFile)
+{
+    Chip chip("KV32S04");
+    ProgramRun run = chip.Run({"-usd", "--get", "--fn", chip.Path("orig.bin")});
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    const Bytes orig = ReadFile(chip.Path("orig.bin"));
+    ASSERT_EQ(orig.size(), 4096u);
+
+    Bytes brokenComplement = orig;
+    brokenComplement[0] = 0xCC;  // level 2 without its complement
+    WriteFile(chip.Path("broken.bin"), brokenComplement);
+    WriteFile(chip.Path("short.bin"), Bytes(orig.begin(), orig.begin() + 47));
+    WriteFile(chip.Path("empty.bin"), Bytes());
+
+    struct Case {
+        std::vector<std::string> commands;
+        int exitCode;
+        const char* line;
+    };
+    const Case cases[] = {
+        {{"-usd", "--set", "--fn", chip.Path("broken.bin")}, 6, "Set user system data to device failed!\n"},
+        {{"-usd", "--set", "--fn", chip.Path("short.bin")}, 6, "Set user system data to device failed!\n"},
+        {{"-usd", "--set", "--fn", chip.Path("empty.bin")}, 6, "Set user system data to device failed!\n"},
+        {{"-usd", "--set", "--fn", chip.Path("missing.bin")}, 6, "Set user system data to device failed!\n"},
+        {{"-usd", "--set", "--fn", chip.Path("set.txt")}, 6, "bad parameter"},
+        {{"-usd", "--set", "file.bin"}, 6, "bad parameter \"file.bin\"\n"},
+        {{"-usd", "--get", "--fn", "relative.bin"}, 7, "bad parameter \"relative.bin\"\n"},
+        {{"-usd", "--foo", "x"}, 1, "\n--foo\n"},
+    };
+    for (const Case& c : cases) {
+        ProgramRun run = chip.Run(c.commands);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.commands.back() << "\n" << run.out;
+        EXPECT_TRUE(Contains(run.out, c.line)) << run.out;
+    }
+    run = chip.Run({"-usd", "--get", "--fn", chip.Path("after.bin")});
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(ReadFile(chip.Path("after.bin")), orig);
+}
+
+// ---- external SPI flash --------------------------------------------------------
+
+TEST(ProtectionEndToEnd, ExternalBankTakesADownloadAndGivesItBack)
+{
+    Chip chip("KV32S04");
+    Bytes image(6000);
+    for (size_t k = 0; k < image.size(); ++k)
+        image[k] = static_cast<unsigned char>((k * 7 + 3) & 0xFF);
+    WriteFile(chip.Path("ext.bin"), image);
+    ProgramRun run = chip.Run({"-enspim", "--ft", "2", "--fs", "1", "--fda", "0", "-d", "--fn",
+                               chip.Path("ext.bin"), "--addr", "0x08400000", "--v", "-u", "--sec",
+                               "32768-32769", "--fn", chip.Path("back.bin")});
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    Bytes back = ReadFile(chip.Path("back.bin"));
+    ASSERT_EQ(back.size(), 8192u);
+    EXPECT_EQ(Bytes(back.begin(), back.begin() + 6000), image);
+    EXPECT_EQ(Bytes(back.begin() + 6000, back.end()), Bytes(8192 - 6000, 0xFF));
+}
+
+TEST(ProtectionEndToEnd, ExternalBankRefusesBadInput)
+{
+    Chip chip("KV32S04");
+    Bytes broken(4096, 0xFF);  // every complement wrong
+    WriteFile(chip.Path("keys.bin"), broken);
+    struct Case {
+        std::vector<std::string> commands;
+        const char* line;
+    };
+    const Case cases[] = {
+        {{"-enspim", "--fs", "0"}, "bad parameter \"0\"\n"},
+        {{"-enspim", "--fs", "17"}, "bad parameter \"17\"\n"},
+        {{"-enspim", "--fs", "4294967297"}, "bad parameter \"4294967297\"\n"},
+        {{"-enspim", "--fsize", "1"}, "bad parameter \"--fsize\"\n"},
+        // The user-system-data file that goes with a FLASH_DA cannot be written.
+        {{"-enspim", "--fs", "1", "--fda", "1000", "-usd", "--set", "--fn", chip.Path("keys.bin")},
+         "Set user system data to device failed!\n"},
+    };
+    for (const Case& c : cases) {
+        ProgramRun run = chip.Run(c.commands);
+        EXPECT_EQ(run.exitCode, 8) << c.commands[1] << "\n" << run.out;
+        EXPECT_TRUE(Contains(run.out, c.line)) << run.out;
+        EXPECT_FALSE(Contains(run.out, "Enable Bank3")) << run.out;
+    }
+}
+
+// ---- OTP -----------------------------------------------------------------------
+
+struct OtpArea {
+    const char* device;
+    uint32_t dataAddress;
+};
+
+class OtpOnSeries : public ::testing::TestWithParam<OtpArea> {};
+
+TEST_P(OtpOnSeries, DataAndLockBytesLandInTheSeriesArea)
+{
+    Chip chip(GetParam().device);
+    // Record 0 fills block 0 and locks it; record 1 writes at 0x40 without
+    // locking; record 2 is neither written nor locked.
+    WriteFile(chip.Path("data.kvtp"), Concat({OtpRecord(0, 0x10, true, true), OtpRecord(0x40, 0x80, false, true),
+                                              OtpRecord(0x60, 0x55, false, false)}));
+    ProgramRun run = chip.Run({"-otp", "--fn", chip.Path("data.kvtp")});
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Set OTP data to device\nrunning...\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "set OTP data to device successfully!\n")) << run.out;
+
+    const Bytes system = chip.SystemMemory();
+    const uint32_t base = GetParam().dataAddress;
+    EXPECT_EQ(Chip::Slice(system, base, 32), DataOf(OtpRecord(0, 0x10, true, true)));
+    EXPECT_EQ(Chip::Slice(system, base + 0x20, 32), Bytes(32, 0xFF));
+    EXPECT_EQ(Chip::Slice(system, base + 0x40, 32), DataOf(OtpRecord(0x40, 0x80, false, true)));
+    EXPECT_EQ(Chip::Slice(system, base + 0x60, 32), Bytes(32, 0xFF));
+    EXPECT_EQ(Chip::Slice(system, kLockAddress, 3), (Bytes{0x00, 0xFF, 0xFF}));
+
+    // Block 0 is locked for good: writing it again fails.
+    run = chip.Run({"-otp", "--fn", chip.Path("data.kvtp")});
+    EXPECT_EQ(run.exitCode, 64) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Write OTP data failed!\n")) << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Series, OtpOnSeries,
+                         ::testing::Values(OtpArea{"KV32S21", 0x1FFFE400}, OtpArea{"KV32S25", 0x1FFFF000}),
+                         [](const ::testing::TestParamInfo<OtpArea>& info) { return std::string(info.param.device); });
+
+// Lock bytes cannot be undone: every fault of the file is found before the
+// first byte is written.
+TEST(ProtectionEndToEnd, OtpFileFaultsWriteNothing)
+{
+    Chip chip("KV32S25");  // 1024-byte data area
+    const Bytes good = OtpRecord(0, 0x01, true, true);
+    WriteFile(chip.Path("empty.kvtp"), Bytes());
+    WriteFile(chip.Path("short.kvtp"), Bytes(good.begin(), good.begin() + 37));
+    WriteFile(chip.Path("partial.kvtp"), Concat({good, Bytes(good.begin(), good.begin() + 10)}));
+    WriteFile(chip.Path("over.kvtp"), Concat({good, OtpRecord(1000, 0x02, false, true)}));
+    WriteFile(chip.Path("lockmismatch.kvtp"), Concat({good, OtpRecord(0x80, 0x03, true, true)}));
+    WriteFile(chip.Path("wrong.bin"), good);
+
+    struct Case {
+        const char* file;
+        int exitCode;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"empty.kvtp", 64, "Get OTP data from the configuration file failed!\n"},
+        {"short.kvtp", 64, "Get OTP data from the configuration file failed!\n"},
+        {"partial.kvtp", 64, "Get OTP data from the configuration file failed!\n"},
+        {"over.kvtp", 64, "Get OTP data from the configuration file failed!\n"},
+        {"lockmismatch.kvtp", 64, "Get OTP data from the configuration file failed!\n"},
+        {"missing.kvtp", 64, "Get OTP data from the configuration file failed!\n"},
+        // A bad name ends the run instead of letting it go on as if done.
+        {"wrong.bin", 1, "bad parameter"},
+    };
+    for (const Case& c : cases) {
+        ProgramRun run = chip.Run({"-otp", "--fn", chip.Path(c.file)});
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.file << "\n" << run.out;
+        EXPECT_TRUE(Contains(run.out, c.line)) << c.file << "\n" << run.out;
+    }
+    const Bytes system = chip.SystemMemory();
+    EXPECT_EQ(Chip::Slice(system, 0x1FFFF000, 1024), Bytes(1024, 0xFF));
+    EXPECT_EQ(Chip::Slice(system, kLockAddress, 128), Bytes(128, 0xFF));
+}
+
+TEST(ProtectionEndToEnd, OtpOnAChipWithoutAnOtpAreaIsRefused)
+{
+    Chip chip("KV32S04");
+    WriteFile(chip.Path("data.kvtp"), OtpRecord(0, 0x01, true, true));
+    ProgramRun run = chip.Run({"-otp", "--fn", chip.Path("data.kvtp")});
+    EXPECT_EQ(run.exitCode, 64) << run.out;
+    EXPECT_TRUE(Contains(run.out, "The device has no OTP area!\n")) << run.out;
+}
+
+} // namespace
