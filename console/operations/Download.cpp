@@ -126,12 +126,6 @@ void CDownload::Cancel()
         sub->Cancel();
 }
 
-unsigned int CDownload::SectorSize() const
-{
-    CDevice* device = m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr;
-    return device ? device->m_ISectorSize : 0;
-}
-
 unsigned int CDownload::InitAction()
 {
     std::string baseName = CResult::GetInfoString(Info_Operation_Download);

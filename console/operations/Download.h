@@ -107,7 +107,6 @@ private:
     // sLib was enabled; a cancel gives 0.
     unsigned int EndStep(unsigned int result, bool& stop);
     void FreeFiles();
-    unsigned int SectorSize() const;
 
     QList<CProgramFile*> m_lsProgramFile;
     CErase* m_obErase;
