@@ -1,0 +1,132 @@
+// The protection byte the download writes with its user system data, seen
+// through what the chip does afterwards. On a one-time model level 2 (0xCC)
+// is permanent, so whether the chip can still be unprotected tells which
+// value reached it.
+#include "ShareParameter.h"
+#include "SimProcess.h"
+#include "cli/Progress.h"
+#include "link/BootLoader.h"
+#include "link/Com.h"
+#include "link/ComManager.h"
+#include "operations/Download.h"
+#include "result/Result.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+struct FapCase {
+    const char* what;
+    unsigned char fileFap;  // the protection byte in the data handed to the download
+    bool fap;               // protection asked for afterwards
+    unsigned char level;
+    bool protectedAfter;
+    bool permanent;         // level 2 reached the chip
+};
+
+class DownloadFap : public ::testing::TestWithParam<FapCase> {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/tarnflash-dlfap-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        ASSERT_NE(made, nullptr);
+        m_dir = made;
+        g_shareParameter.c_timeout = 5;  // the program's default, restored after an unprotect
+    }
+    void TearDown() override
+    {
+        if (m_com)
+            m_com->Close();
+        delete m_com;
+        m_sim.stop();
+        std::system(("rm -rf '" + m_dir + "'").c_str());
+    }
+
+    CBootLoader* Connect()
+    {
+        if (!m_sim.start({"--link", "i2c", "--map", kvtest::mapDir(), "--device", "KV32S15"}))
+            return nullptr;
+        CComManager manager;
+        manager.SetInterfaceType(INTERFACE_I2C);
+        m_com = new CCom(702, INTERFACE_I2C, m_sim.ptyPath().c_str());
+        int r = m_com->Open();
+        CBootLoader* link = m_com->GetBootLoader();
+        if (r == CResult::SUCCESS && link) {
+            m_com->SetComTimeOut(5000);
+            r = link->Connect();
+            if (r == CResult::SUCCESS)
+                r = link->InitDevice();
+        }
+        EXPECT_EQ(r, CResult::SUCCESS) << CResult::GetInfoStringName(r);
+        return r == CResult::SUCCESS ? link : nullptr;
+    }
+
+    std::string m_dir;
+    kvtest::SimProcess m_sim;
+    CCom* m_com = nullptr;
+};
+
+TEST_P(DownloadFap, ProtectionByteOfTheUserSystemDataStep)
+{
+    const FapCase& c = GetParam();
+    CBootLoader* link = Connect();
+    ASSERT_NE(link, nullptr);
+
+    const std::string image = m_dir + "/app.bin";
+    {
+        std::ofstream out(image, std::ios::binary);
+        out << std::string(2048, '\x42');
+    }
+    // Option bytes as a file holds them: value/complement pairs, all unset
+    // but the protection byte.
+    unsigned char* usd = new unsigned char[4096];
+    for (int k = 0; k < 4096; k += 2) {
+        usd[k] = 0xFF;
+        usd[k + 1] = 0x00;
+    }
+    usd[0] = c.fileFap;
+    usd[1] = static_cast<unsigned char>(c.fileFap ^ 0xFF);
+
+    DownloadParam param;
+    param.m_strDownPathFile.append(image);
+    param.m_uiStartAddress.append(0x08000000);
+    param.m_UserSystemDataArray = usd;  // the operation owns it from here
+    param.m_UserSystemDataLen = 4096;
+    param.m_bFAP = c.fap;
+    param.m_bFAPLevel = c.level;
+    link->DownloadToDevice(param);
+    ASSERT_TRUE(WaitOperation(m_com)) << c.what;
+
+    bool enabled = false;
+    ASSERT_EQ(link->GetAccessProtectiosStatus(&enabled), CResult::SUCCESS);
+    EXPECT_EQ(enabled, c.protectedAfter) << c.what;
+    if (!enabled)
+        return;
+    link->ReadoutUnProtect();
+    EXPECT_EQ(WaitOperation(m_com), !c.permanent) << c.what;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<FapCase>& info)
+{
+    static const char* const kNames[] = {"NoProtection", "Level1", "Level2", "FileLevel2Kept"};
+    return kNames[info.index];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, DownloadFap,
+    ::testing::Values(FapCase{"no protection asked: the file's value stays", 0xA5, false, 1, false, false},
+                      FapCase{"level 1 replaces the file's value", 0xA5, true, 1, true, false},
+                      FapCase{"level 2 replaces the file's value", 0xA5, true, 2, true, true},
+                      FapCase{"level 2 in the file stays with level 1", 0xCC, true, 1, true, true}),
+    CaseName);
+
+} // namespace
