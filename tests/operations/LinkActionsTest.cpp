@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -224,6 +225,62 @@ TEST_F(LinkOnSim, EraseRefusesSectorNumbersThatDoNotFitTwoBytes)
     ASSERT_GE(flash.size(), 3u * 2048);
     EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 3 * 2048), Bytes(3 * 2048, 0x42))
         << "nothing may be erased";
+}
+
+TEST_F(LinkOnSim, DownloadFollowUpStepsSerialNumberOptionBytesProtection)
+{
+    CBootLoader* link = Connect({});
+    ASSERT_NE(link, nullptr);
+    Bytes usd = ChipElement(link);
+    ASSERT_EQ(usd.size(), 4096u);
+    SetValue(usd, 2, 0x77);  // DATA0
+    const std::string path = m_dir + "/app.bin";
+    WriteFile(path, Bytes(1024, 0x42));
+
+    DownloadParam request;
+    request.m_strDownPathFile.append(path);
+    request.m_uiStartAddress.append(0x08000000u);
+    request.m_bVerify = true;
+    request.m_bWriteSN = true;
+    request.m_uiSNAddress = 0x0800F000;
+    request.m_uiSNNumber = 0x12345678;
+    request.m_uiSNStep = 3;
+    request.m_UserSystemDataArray = new unsigned char[usd.size()];  // owned by the operation
+    std::copy(usd.begin(), usd.end(), request.m_UserSystemDataArray);
+    request.m_UserSystemDataLen = static_cast<uint32_t>(usd.size());
+    link->DownloadToDevice(request);
+    testing::internal::CaptureStdout();
+    bool ok = RunOperation(link->GetOperation(), m_com);
+    std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(ok) << out;
+    EXPECT_EQ(static_cast<CDownload*>(link->GetOperation())->NextSerialNumber(), 0x12345678u + 3);
+    EXPECT_EQ(ChipElement(link)[4], 0x77);
+
+    // With protection asked for, level 1 goes through the option bytes' FAP
+    // and the protection operation: the chip ends read-protected.
+    request.m_bWriteSN = false;
+    request.m_bFAP = true;
+    request.m_bFAPLevel = 1;
+    request.m_UserSystemDataArray = new unsigned char[usd.size()];
+    std::copy(usd.begin(), usd.end(), request.m_UserSystemDataArray);
+    link->DownloadToDevice(request);
+    testing::internal::CaptureStdout();
+    ok = RunOperation(link->GetOperation(), m_com);
+    out = testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(ok) << out;
+    bool enabled = false;
+    EXPECT_EQ(link->GetAccessProtectiosStatus(&enabled), CResult::SUCCESS);
+    EXPECT_TRUE(enabled);
+
+    m_com->Close();
+    delete m_com;
+    m_com = nullptr;
+    m_sim.stop();
+    const Bytes flash = ReadFile(m_dir + "/flash.dump");
+    ASSERT_GE(flash.size(), 0xF004u);
+    EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 1024), Bytes(1024, 0x42));
+    // The serial number's word, least significant byte first.
+    EXPECT_EQ(Bytes(flash.begin() + 0xF000, flash.begin() + 0xF004), (Bytes{0x78, 0x56, 0x34, 0x12}));
 }
 
 TEST_F(LinkOnSim, ResetReconnectsAndUnprotectErasesTheChip)
