@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -441,6 +443,109 @@ TEST(ProtectionEndToEnd, OtpOnAChipWithoutAnOtpAreaIsRefused)
     ProgramRun run = chip.Run({"-otp", "--fn", chip.Path("data.kvtp")});
     EXPECT_EQ(run.exitCode, 64) << run.out;
     EXPECT_TRUE(Contains(run.out, "The device has no OTP area!\n")) << run.out;
+}
+
+// ---- the chip refuses ------------------------------------------------------------
+
+TEST(ProtectionEndToEnd, ACommandTheChipRefusesFailsWithItsExitCode)
+{
+    struct Case {
+        const char* device;
+        std::vector<std::string> simArgs;
+        std::vector<std::string> commands;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {"KV32S04", {"--fault", "nack:0x82"}, {"-p", "--efap"}, 32},
+        {"KV32S15", {"--fault", "nack:0xD6"}, {"-p", "--efap2", "--y"}, 33},
+        {"KV32S04", {"--protect", "1", "--fault", "nack:0x92"}, {"-p", "--drp"}, 34},
+        {"KV32S04", {"--fault", "nack:0x73"}, {"-p", "--dwp"}, 35},
+        {"KV32S04", {"--fault", "nack:0x63"}, {"-p", "--ewp", "0-1"}, 36},
+        {"KV32S04", {"--fault", "nack:0xB3"}, {"-enspim", "--fs", "1"}, 8},
+        {"KV32S21", {"--fault", "nack:0x31"}, {"-otp", "--fn", "DATA"}, 64},
+        {"KV32S04", {"--fault", "nack:0x31"}, {"-usd", "--set", "--fn", "USD"}, 6},
+    };
+    for (const Case& c : cases) {
+        Chip chip(c.device, c.simArgs);
+        WriteFile(chip.Path("data.kvtp"), OtpRecord(0, 0x01, false, true));
+        Bytes usd(4096);
+        for (size_t k = 0; k < usd.size(); k += 2) {
+            usd[k] = k == 0 ? 0xA5 : 0xFF;
+            usd[k + 1] = static_cast<unsigned char>(usd[k] ^ 0xFF);
+        }
+        WriteFile(chip.Path("usd.bin"), usd);
+        std::vector<std::string> commands = c.commands;
+        if (commands.back() == "DATA")
+            commands.back() = chip.Path("data.kvtp");
+        if (commands.back() == "USD")
+            commands.back() = chip.Path("usd.bin");
+        ProgramRun run = chip.Run(commands);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.simArgs.back() << "\n" << run.out;
+        EXPECT_FALSE(Contains(run.out, "successfully!")) << run.out;
+    }
+}
+
+// ---- the whole road -------------------------------------------------------------
+
+// Intel HEX of the bytes at the address (extended linear address records).
+std::string IntelHex(uint32_t address, const Bytes& data)
+{
+    std::string out;
+    auto record = [&out](uint8_t type, uint16_t offset, const unsigned char* bytes, size_t n) {
+        char buf[16];
+        unsigned sum = static_cast<unsigned>(n) + (offset >> 8) + (offset & 0xFF) + type;
+        std::snprintf(buf, sizeof buf, ":%02X%04X%02X", static_cast<unsigned>(n), offset, type);
+        out += buf;
+        for (size_t k = 0; k < n; ++k) {
+            std::snprintf(buf, sizeof buf, "%02X", bytes[k]);
+            out += buf;
+            sum += bytes[k];
+        }
+        std::snprintf(buf, sizeof buf, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+        out += buf;
+    };
+    const unsigned char upper[2] = {static_cast<unsigned char>(address >> 24), static_cast<unsigned char>(address >> 16)};
+    record(0x04, 0, upper, 2);
+    for (size_t at = 0; at < data.size(); at += 16)
+        record(0x00, static_cast<uint16_t>((address & 0xFFFF) + at), &data[at], std::min<size_t>(16, data.size() - at));
+    record(0x01, 0, nullptr, 0);
+    return out;
+}
+
+TEST(ProtectionEndToEnd, DownloadWithOptionBytesAndProtectionOnOneLine)
+{
+    Chip chip("KV32S04");
+    Bytes app(3000);
+    for (size_t k = 0; k < app.size(); ++k)
+        app[k] = static_cast<unsigned char>(k * 13);
+    {
+        std::ofstream out(chip.Path("app.hex"));
+        out << IntelHex(0x08000000, app);
+    }
+    Bytes usd(4096);
+    for (size_t k = 0; k < usd.size(); k += 2) {
+        usd[k] = k == 0 ? 0xA5 : (k == 4 ? 0x77 : 0xFF);
+        usd[k + 1] = static_cast<unsigned char>(usd[k] ^ 0xFF);
+    }
+    WriteFile(chip.Path("usd.bin"), usd);
+
+    ProgramRun run = chip.Run({"-d", "--fn", chip.Path("app.hex"), "--v", "-usd", "--set", "--fn",
+                               chip.Path("usd.bin"), "--get", "--fn", chip.Path("check.bin"), "-u", "--sec", "0-1",
+                               "--fn", chip.Path("back.bin"), "-p", "--ewp", "0-1", "--efap"});
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    const Bytes back = ReadFile(chip.Path("back.bin"));
+    ASSERT_EQ(back.size(), 4096u);
+    EXPECT_EQ(Bytes(back.begin(), back.begin() + 3000), app);
+    EXPECT_EQ(ReadFile(chip.Path("check.bin")), usd);
+
+    // Protected now: reads and erases are refused until both protections go.
+    run = chip.Run({"-u", "--sec", "0-1", "--fn", chip.Path("x.bin")});
+    EXPECT_EQ(run.exitCode, 4) << run.out;
+    run = chip.Run({"-p", "--dfap", "--depp", "-usd", "--get", "--fn", chip.Path("after.bin")});
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    const Bytes after = ReadFile(chip.Path("after.bin"));
+    ASSERT_EQ(after.size(), 4096u);
+    EXPECT_EQ(after[0], 0xA5) << "unprotect leaves the chip unprotected";
 }
 
 } // namespace
