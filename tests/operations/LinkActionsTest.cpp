@@ -10,6 +10,7 @@
 #include "link/ComManager.h"
 #include "operations/Download.h"
 #include "operations/Erase.h"
+#include "operations/Upload.h"
 #include "result/Result.h"
 #include "usd/UserSystemData.h"
 
@@ -281,6 +282,76 @@ TEST_F(LinkOnSim, DownloadFollowUpStepsSerialNumberOptionBytesProtection)
     EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 1024), Bytes(1024, 0x42));
     // The serial number's word, least significant byte first.
     EXPECT_EQ(Bytes(flash.begin() + 0xF000, flash.begin() + 0xF004), (Bytes{0x78, 0x56, 0x34, 0x12}));
+}
+
+// Reports of an operation run by hand, and a cancel on the first progress.
+std::vector<std::string> g_reports;
+COperation* g_cancelOnProgress = nullptr;
+
+void RecordReport(InfoType type, void* info)
+{
+    if (type == INFO_TYPE_INIT) {
+        const CInitInfo* init = static_cast<CInitInfo*>(info);
+        g_reports.push_back("INIT " + init->m_strName + (init->m_bSubOperation ? " sub" : ""));
+    } else if (type == INFO_TYPE_ACTION) {
+        if (g_cancelOnProgress && static_cast<CActionInfo*>(info)->m_iPercent > 0)
+            g_cancelOnProgress->Cancel();
+    } else {
+        g_reports.push_back(std::to_string(type));
+    }
+}
+
+std::vector<std::string> RunByHand(COperation* op, bool cancelOnProgress)
+{
+    g_reports.clear();
+    g_cancelOnProgress = cancelOnProgress ? op : nullptr;
+    op->SetOperationInfoDelegate(RecordReport);
+    op->Start();
+    op->WaitForEnd();
+    g_cancelOnProgress = nullptr;
+    return g_reports;
+}
+
+TEST_F(LinkOnSim, TwoFilesEachWrittenThenVerified)
+{
+    CBootLoader* link = Connect({});
+    ASSERT_NE(link, nullptr);
+    WriteFile(m_dir + "/a.bin", Bytes(3000, 0x11));
+    WriteFile(m_dir + "/b.bin", Bytes(100, 0x22));
+    DownloadParam request;
+    request.m_strDownPathFile = {m_dir + "/a.bin", m_dir + "/b.bin"};
+    request.m_uiStartAddress = {0x08000000u, 0x08004000u};
+    request.m_bVerify = true;
+    link->DownloadToDevice(request);
+    // The erase runs while the download initialises, before its own INIT;
+    // the second file gets an INIT of its own; each file is verified at once.
+    const std::vector<std::string> expected = {
+        "INIT Erase sub", "INIT Download------(a.bin)", "INIT Verify------(a.bin) sub",
+        "INIT Download------(b.bin)", "INIT Verify------(b.bin) sub", "4"};
+    EXPECT_EQ(RunByHand(link->GetOperation(), false), expected);
+
+    m_com->Close();
+    delete m_com;
+    m_com = nullptr;
+    m_sim.stop();
+    const Bytes flash = ReadFile(m_dir + "/flash.dump");
+    ASSERT_GE(flash.size(), 0x4100u);
+    EXPECT_EQ(Bytes(flash.begin(), flash.begin() + 3000), Bytes(3000, 0x11));
+    EXPECT_EQ(Bytes(flash.begin() + 0x4000, flash.begin() + 0x4064), Bytes(100, 0x22));
+}
+
+TEST_F(LinkOnSim, CancelledUploadSavesNothing)
+{
+    CBootLoader* link = Connect({});
+    ASSERT_NE(link, nullptr);
+    UploadParam request;
+    request.m_strUploadPathFile = m_dir + "/up.bin";
+    request.m_aSectorIndexs = {0, 1, 2, 3};
+    link->UploadFromDevice(request);
+    const std::vector<std::string> reports = RunByHand(link->GetOperation(), true);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back(), std::to_string(INFO_TYPE_CANCEL));
+    EXPECT_NE(access((m_dir + "/up.bin").c_str(), F_OK), 0) << "no file after a cancel";
 }
 
 TEST_F(LinkOnSim, ResetReconnectsAndUnprotectErasesTheChip)
