@@ -13,7 +13,7 @@ const char* usageText() {
          "               [--erase-command plain|extended|both]\n"
          "Fault SPEC: drop:N  flip:N[:MASK]  nack:CMD[:K]  busy:K  status:K:S\n"
          "            stall:CMD[:K]  random:SEED:P\n"
-         "See docs/kv32sim.md.\n";
+         "See docs/simulator.md.\n";
 }
 
 bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
