@@ -3,6 +3,7 @@
 // erase/program protection check, resets and the permanent unprotect.
 
 #include "SimProcess.h"
+#include "TestFiles.h"
 #include "cli/Progress.h"
 #include "device/Device.h"
 #include "link/BootLoader.h"
@@ -18,28 +19,15 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-Bytes ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const Bytes& data)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
+using kvtest::Bytes;
+using kvtest::ReadFile;
+using kvtest::WriteFile;
 
 // An element image of value/complement pairs.
 void SetValue(Bytes& image, size_t index, unsigned char value)
@@ -52,10 +40,8 @@ class LinkOnSim : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/tarnflash-link-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        ASSERT_NE(made, nullptr);
-        m_dir = made;
+        ASSERT_TRUE(m_scratch.ok());
+        m_dir = m_scratch.path();
     }
     void TearDown() override
     {
@@ -64,7 +50,6 @@ protected:
         delete m_com;
         m_com = nullptr;
         m_sim.stop();
-        std::system(("rm -rf '" + m_dir + "'").c_str());
     }
 
     // Starts the chip and connects to it over I2C, identified.
@@ -102,6 +87,7 @@ protected:
         return out;
     }
 
+    kvtest::ScratchDir m_scratch;
     std::string m_dir;
     kvtest::SimProcess m_sim;
     CCom* m_com = nullptr;
