@@ -15,6 +15,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -31,6 +32,12 @@ struct FapCase {
     bool protectedAfter;
     bool permanent;         // level 2 reached the chip
 };
+
+// Printed in test names: the description alone.
+void PrintTo(const FapCase& c, std::ostream* os)
+{
+    *os << c.what;
+}
 
 class DownloadFap : public ::testing::TestWithParam<FapCase> {
 protected:

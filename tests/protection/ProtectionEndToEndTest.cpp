@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -97,7 +98,8 @@ public:
         // Start-up options apply to the first start only: later starts take
         // the chip from its state file.
         if (!m_started)
-            args.insert(args.end(), m_extra.begin(), m_extra.end());
+            for (const std::string& a : m_extra)
+                args.push_back(a == "LOG" ? Path("LOG") : a);
         if (!m_sim.start(args))
             return ProgramRun();
         m_started = true;
@@ -333,6 +335,40 @@ TEST(ProtectionEndToEnd, ExternalBankTakesADownloadAndGivesItBack)
     EXPECT_EQ(Bytes(back.begin() + 6000, back.end()), Bytes(8192 - 6000, 0xFF));
 }
 
+// What the chip receives: the type byte, the size in bytes, and on series 4
+// a FLASH_DA of 0 while the bank keys are blank.
+TEST(ProtectionEndToEnd, ExternalBankSettingsAsTheChipReceivesThem)
+{
+    struct Case {
+        const char* what;
+        unsigned char key0;  // first bank key in the option bytes written first
+        std::vector<std::string> options;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {"blank keys", 0xFF, {"--ft", "1", "--fs", "4", "--fda", "1000"},
+         "ENABLE_BANK3 type 91 size 4194304 FLASH_DA 00000000"},
+        {"mixed keys", 0x12, {"--ft", "2", "--fs", "16", "--fda", "1000"},
+         "ENABLE_BANK3 type 90 size 16777216 FLASH_DA 00001000"},
+    };
+    for (const Case& c : cases) {
+        Chip chip("KV32S04", {"--log", "LOG"});
+        Bytes usd(4096);
+        for (size_t k = 0; k < usd.size(); k += 2) {
+            usd[k] = k == 0 ? 0xA5 : (k == 2 * 16 ? c.key0 : 0xFF);  // option byte 16: bank key 0
+            usd[k + 1] = static_cast<unsigned char>(usd[k] ^ 0xFF);
+        }
+        WriteFile(chip.Path("keys.bin"), usd);
+        std::vector<std::string> commands = {"-usd", "--set", "--fn", chip.Path("keys.bin"), "-enspim"};
+        commands.insert(commands.end(), c.options.begin(), c.options.end());
+        ProgramRun run = chip.Run(commands);
+        ASSERT_EQ(run.exitCode, 0) << c.what << "\n" << run.out;
+        chip.SystemMemory();  // stops the chip: its log is complete
+        const Bytes log = ReadFile(chip.Path("LOG"));
+        EXPECT_TRUE(Contains(std::string(log.begin(), log.end()), c.logged)) << c.what;
+    }
+}
+
 TEST(ProtectionEndToEnd, ExternalBankRefusesBadInput)
 {
     Chip chip("KV32S04");
@@ -365,6 +401,12 @@ struct OtpArea {
     const char* device;
     uint32_t dataAddress;
 };
+
+// Printed in test names: the device alone.
+void PrintTo(const OtpArea& area, std::ostream* os)
+{
+    *os << area.device;
+}
 
 class OtpOnSeries : public ::testing::TestWithParam<OtpArea> {};
 
