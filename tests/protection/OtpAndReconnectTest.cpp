@@ -23,50 +23,6 @@ Bytes Record(uint32_t partAddress, bool lock, bool write, unsigned char fill = 0
     return r;
 }
 
-TEST(OtpFile, RecordsAreReadByOffsetWithBigEndianAddressesAndBothFlags)
-{
-    Bytes file = Record(0x00000120, false, true, 0x40);
-    const Bytes second = Record(0x01020304, true, false, 0x90);
-    file.insert(file.end(), second.begin(), second.end());
-    QList<OTP_CONFIG_INFO> records;
-    ASSERT_EQ(ParseOTPRecords(file.data(), file.size(), records), OTP_FILE_OK);
-    ASSERT_EQ(records.size(), 2);
-    EXPECT_EQ(records[0].PartAddress, 0x120u);
-    EXPECT_EQ(records[0].pData[0], 0x40);
-    EXPECT_EQ(records[0].pData[31], 0x40 + 31);
-    EXPECT_EQ(records[0].WriteFlag, 0);
-    EXPECT_EQ(records[0].LockFlag, 0xFF);
-    EXPECT_EQ(records[1].PartAddress, 0x01020304u);
-    EXPECT_EQ(records[1].pData[0], 0x90);
-    EXPECT_EQ(records[1].WriteFlag, 0xFF);
-    EXPECT_EQ(records[1].LockFlag, 0);
-}
-
-TEST(OtpFile, LengthsThatAreNotWholeRecordsAreRefused)
-{
-    const Bytes one = Record(0, true, true);
-    struct Case {
-        size_t length;
-        OtpFileStatus status;
-    };
-    const Case cases[] = {
-        {0, OTP_FILE_EMPTY},
-        {1, OTP_FILE_PARTIAL},
-        {37, OTP_FILE_PARTIAL},
-        {38, OTP_FILE_OK},
-        {40, OTP_FILE_PARTIAL},  // one record and two stray bytes
-        {76, OTP_FILE_OK},
-    };
-    Bytes file = one;
-    file.insert(file.end(), one.begin(), one.end());
-    for (const Case& c : cases) {
-        QList<OTP_CONFIG_INFO> records;
-        EXPECT_EQ(ParseOTPRecords(file.data(), c.length, records), c.status) << c.length;
-    }
-    QList<OTP_CONFIG_INFO> records;
-    EXPECT_EQ(ParseOTPRecords(nullptr, 38, records), OTP_FILE_EMPTY);
-}
-
 TEST(OtpFile, RecordsAreCheckedAgainstTheAreaBeforeAnythingIsWritten)
 {
     auto parse = [](std::vector<Bytes> list) {
