@@ -8,6 +8,7 @@
 
 #include "ShareParameter.h"
 #include "cli/CommandChecks.h"
+#include "cli/FlashCommands.h"
 #include "cli/OtpFile.h"
 #include "cli/Progress.h"
 #include "cli/SubOptionWalk.h"
@@ -111,8 +112,13 @@ int Protection(int argc, char** argv, int& i, CCom* com)
         } else if (name == "--eepp" || name == "--ewp") {
             int begin = 0;
             int end = 0;
-            ReadSectorRange(walk.Value(), begin, end);
-            if (!walk.HasValue() || !IsSectorsValid(begin, end, com)) {
+            // A missing value or a following option word would read as
+            // sector 0; every sector must exist on the chip.
+            const std::string& value = walk.Value();
+            const bool realValue = walk.HasValue() && !value.empty() && !Is_Option(value.c_str()) &&
+                                   !Is_SubOption(value.c_str());
+            ReadSectorRange(value, begin, end);
+            if (!realValue || !IsSectorsValid(begin, end, com) || !IsSectorRangeOnChip(begin, end, com)) {
                 WriteBadParameterInfor(argv, walk.Index());
                 return EXIT_EPP_ENABLE_FAILED;
             }

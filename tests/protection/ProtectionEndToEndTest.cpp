@@ -107,13 +107,16 @@ TEST(ProtectionEndToEnd, BadProtectionInputIsRefusedBeforeTheChipIsTouched)
     const Case cases[] = {
         {{"-p", "--eepp", "0-128"}, 36, "bad parameter \"0-128\"\n"},  // 128 sectors of 2 KB
         {{"-p", "--eepp", "5-2"}, 36, "bad parameter \"5-2\"\n"},
+        {{"-p", "--eepp", "--depp"}, 36, "bad parameter \"--depp\"\n"},  // would read as sector 0
+        {{"-p", "--eepp"}, 36, "bad parameter"},
+        {{"-enspim", "--fs", "1", "-p", "--eepp", "0-300"}, 36, "bad parameter \"0-300\"\n"},
         {{"-p", "--efapp"}, 1, "bad parameter \"--efapp\"\n"},
         {{"-p", "efap"}, 1, "bad parameter \"efap\"\n"},
     };
     Chip chip("KV32S04");
     for (const Case& c : cases) {
         ProgramRun run = chip.Run(c.commands);
-        EXPECT_EQ(run.exitCode, c.exitCode) << c.commands[1] << "\n" << run.out;
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.commands.back() << "\n" << run.out;
         EXPECT_TRUE(Contains(run.out, c.line)) << run.out;
     }
     // Nothing was protected: every sector still erases.
