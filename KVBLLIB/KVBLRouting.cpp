@@ -1,6 +1,7 @@
 // libKVBLLIB carries every transport: TARGET_SetComIntType selects the one
 // that the next SetCOMSettings (or an Interface_Open of a port without
 // settings) binds to its port; later calls on that port go to it.
+#include "DfuFlavour.h"
 #include "I2CBridge.h"
 #include "KVBLFlavour.h"
 #include "UsartFlavour.h"
@@ -18,7 +19,7 @@ namespace {
 // SetCOMSettings and Interface_Open (never a success).
 const Flavour* const kRouting[] = {
     &kvusart::kFlavour,  // 0 USART
-    nullptr,             // 1 USB DFU: device listing only, no transfer path yet
+    &kvdfu::kFlavour,    // 1 USB DFU
     &kvi2c::kFlavour,    // 2 I2C bridge
 #if defined(KVBL_WITH_CAN)
     &kvcan::kFlavour,    // 3 CAN bridge

@@ -1,0 +1,84 @@
+#include "DfuLine.h"
+
+#include <algorithm>
+#include <cctype>
+#include <sstream>
+
+namespace kvdfu {
+namespace {
+
+// Exactly `digits` hexadecimal digits.
+bool hexValue(const std::string& s, size_t digits, uint32_t* out) {
+  if (s.size() != digits || digits == 0 || digits > 8) return false;
+  uint32_t v = 0;
+  for (char c : s) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    v = v * 16 + static_cast<uint32_t>(std::isdigit(static_cast<unsigned char>(c))
+                                           ? c - '0'
+                                           : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
+  }
+  *out = v;
+  return true;
+}
+
+}  // namespace
+
+DfuIdentity ParseIdentity(const std::string& text) {
+  DfuIdentity id;
+  bool pid = false, ser = false, ver = false, bid = false;
+  uint32_t v = 0;
+  std::istringstream words(text);
+  std::string w;
+  while (words >> w) {
+    const size_t eq = w.find('=');
+    if (eq == std::string::npos) continue;
+    const std::string key = w.substr(0, eq), value = w.substr(eq + 1);
+    if (key == "PID" && hexValue(value, 8, &v)) {
+      id.pid = v;
+      pid = true;
+    } else if (key == "SER" && hexValue(value, 2, &v)) {
+      id.series = static_cast<uint8_t>(v);
+      ser = true;
+    } else if (key == "VER" && hexValue(value, 2, &v)) {
+      id.version = static_cast<uint8_t>(v);
+      ver = true;
+    } else if (key == "BID" && hexValue(value, 4, &v)) {
+      id.bid = static_cast<uint16_t>(v);
+      bid = true;
+    } else if (key == "SECT" && !value.empty() && value.size() <= 8 &&
+               std::all_of(value.begin(), value.end(),
+                           [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+      const unsigned long size = std::stoul(value);
+      // Sector sizes the link can address: 1 KB .. 128 KB.
+      if (size >= 1024 && size <= 128 * 1024) id.sectorSize = static_cast<uint32_t>(size);
+    }
+  }
+  id.hasId = pid && ser;
+  id.hasVersion = ver && bid;
+  return id;
+}
+
+bool CDfuLine::openPort() {
+  if (isConnected) return true;
+  m_dev = OpenDfuDevice(m_nPortNum);
+  if (!m_dev) {
+    m_error = "no DFU device with this index can be opened";
+    return false;
+  }
+  m_identity = ParseIdentity(m_dev->identity());
+  commands.clear();
+  isConnected = true;
+  return true;
+}
+
+void CDfuLine::closePort() {
+  m_dev.reset();
+  commands.clear();
+  isConnected = false;
+}
+
+bool CDfuLine::lists(uint8_t code) const {
+  return std::find(commands.begin(), commands.end(), code) != commands.end();
+}
+
+}  // namespace kvdfu

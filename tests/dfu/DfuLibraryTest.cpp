@@ -1,0 +1,267 @@
+// The DFU transport of libKVBLLIB through the KVBL_ interface, against the
+// fake DFU device (the library's own objects, the fake in place of libusb).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "ChipMemory.h"
+#include "DfuLine.h"
+#include "FakeDfuDevice.h"
+#include "KVBL.h"
+#include "KVBLPorts.h"
+
+namespace {
+
+using Bytes = std::vector<BYTE>;
+constexpr DWORD kFlash = 0x08000000;
+const HANDLE kPort = nullptr;  // port 0: the first DFU device
+
+class Dfu : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(dfufake::Device().setup(DFU_MAP_DIR, "KV32S04", "", error)) << error;
+    ASSERT_EQ(SUCCESS, TARGET_SetComIntType(KVBL_INTERFACE_DFU));
+    connect();
+  }
+  void TearDown() override {
+    if (Interface_is_Open(kPort)) Interface_Close(kPort);
+    TARGET_SetComIntType(KVBL_INTERFACE_USART);
+  }
+  void connect() {
+    ASSERT_EQ(SUCCESS, Interface_Open(kPort));
+    BYTE version = 0;
+    ASSERT_EQ(SUCCESS, KVBL_GET(kPort, &version, &cmds));
+  }
+  // Closes, waits for the device to come back on the bus, reconnects.
+  void reconnectAfterReset() {
+    Interface_Close(kPort);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!dfufake::Device().present() && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    connect();
+  }
+  Bytes flash(DWORD address, size_t n) {
+    Bytes b(n);
+    EXPECT_TRUE(dfufake::Device().chip().read(address, static_cast<uint32_t>(n), b.data()));
+    return b;
+  }
+  Commands cmds{};
+};
+
+Bytes pattern(size_t n, unsigned seed) {
+  Bytes b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<BYTE>((i * 7 + seed) ^ (i >> 8));
+  return b;
+}
+
+TEST_F(Dfu, IdentifiesTheChipFromItsDescriptorAndCommandList) {
+  EXPECT_TRUE(cmds.GET_CMD && cmds.GET_ID_CMD && cmds.GET_VER_ROPS_CMD && cmds.READ_CMD &&
+              cmds.WRITE_CMD && cmds.GO_CMD && cmds.ERASE_EXT_CMD &&
+              cmds.ACCESS_PERM_UNPROTECT_CMD && cmds.ACCESS_PROTECT_CMD);
+  // Commands the transport has no counterpart for are never listed.
+  EXPECT_FALSE(cmds.ERASE_CMD || cmds.FIRMWARE_CRC_CMD || cmds.ENABLE_SLIB_CMD ||
+               cmds.KV32_ISP_CMD || cmds.ACCESS_TEMP_UNPROTECT_CMD);
+  BYTE size = 0;
+  ASSERT_EQ(SUCCESS, KVBL_GET_ID(kPort, &size, nullptr));
+  ASSERT_EQ(5, size);
+  BYTE id[5] = {};
+  ASSERT_EQ(SUCCESS, KVBL_GET_ID(kPort, &size, id));
+  EXPECT_EQ((Bytes{0x02, 0x41, 0x70, 0x04, 0x04}), Bytes(id, id + 5));  // PID 70040241
+  BYTE version = 0, minor = 0, major = 0;
+  ASSERT_EQ(SUCCESS, KVBL_GET_VER_ROPS(kPort, &version, &minor, &major));
+  EXPECT_EQ(0x31, version);
+  EXPECT_EQ(0x46, major);
+  EXPECT_EQ(0x02, minor);
+  WORD kb = 0;
+  ASSERT_EQ(SUCCESS, TARGET_GetFlashSize(kPort, 0x1FFFF7E0, &kb));
+  EXPECT_EQ(256, kb);
+}
+
+TEST(DfuIdentity, ParsesOnlyWellFormedWords) {
+  struct {
+    const char* text;
+    bool hasId, hasVersion;
+    uint32_t pid, sector;
+  } rows[] = {
+      {"KV32 DFU PID=70040241 SER=04 VER=31 BID=4602 SECT=2048", true, true, 0x70040241, 2048},
+      {"PID=7004024 SER=04", false, false, 0, 0},          // 7 digits
+      {"PID=70040241 SER=4", false, false, 0x70040241, 0}, // series of one digit
+      {"PID=7004024G SER=04 SECT=512", false, false, 0, 0},// not hex; sector below 1 KB
+      {"VER=31 BID=4602 SECT=999999999", false, true, 0, 0},
+      {"", false, false, 0, 0},
+  };
+  for (const auto& r : rows) {
+    const kvdfu::DfuIdentity id = kvdfu::ParseIdentity(r.text);
+    EXPECT_EQ(r.hasId, id.hasId) << r.text;
+    EXPECT_EQ(r.hasVersion, id.hasVersion) << r.text;
+    EXPECT_EQ(r.pid, id.pid) << r.text;
+    EXPECT_EQ(r.sector, id.sectorSize) << r.text;
+  }
+}
+
+TEST_F(Dfu, DownloadVerifyUploadAndEraseReachTheFlash) {
+  // Sectors 1..3 (2 KB each), an image that ends on an odd length.
+  const DWORD address = kFlash + 0x800 + 0x10;
+  const Bytes image = pattern(3 * 2048 - 0x20 - 3, 5);
+  BYTE sectors[] = {1, 0, 2, 0, 3, 0};
+  ASSERT_EQ(SUCCESS, KVBL_ERASE(kPort, 3, sectors, 2048));
+  ASSERT_EQ(SUCCESS, KVBL_DNLOAD(kPort, address, const_cast<BYTE*>(image.data()),
+                                 static_cast<DWORD>(image.size()), 0));
+  EXPECT_EQ(image, flash(address, image.size()));
+  EXPECT_EQ(SUCCESS, KVBL_VERIFY(kPort, address, const_cast<BYTE*>(image.data()),
+                                 static_cast<DWORD>(image.size()), 0));
+  Bytes back(image.size());
+  ASSERT_EQ(SUCCESS, KVBL_UPLOAD(kPort, address, back.data(), static_cast<DWORD>(back.size())));
+  EXPECT_EQ(image, back);
+  // A differing byte is a verify failure, never a success.
+  Bytes other = image;
+  other[1000] ^= 0x01;
+  EXPECT_EQ(CMD_NOT_ALLOWED, KVBL_VERIFY(kPort, address, other.data(),
+                                         static_cast<DWORD>(other.size()), 0));
+  // Writing on bytes that are not erased is refused by the chip.
+  EXPECT_EQ(CMD_FAIL, KVBL_DNLOAD(kPort, address + 960, other.data() + 960, 64, 0));
+  // Sector erase clears exactly its sector; mass erase clears everything.
+  BYTE one[] = {2, 0};
+  ASSERT_EQ(SUCCESS, KVBL_ERASE(kPort, 1, one, 2048));
+  EXPECT_EQ(Bytes(2048, 0xFF), flash(kFlash + 2 * 2048, 2048));
+  EXPECT_NE(Bytes(2048, 0xFF), flash(kFlash + 3 * 2048, 2048));
+  ASSERT_EQ(SUCCESS, KVBL_ERASE(kPort, KVBL_ERASE_CODE_FFFF, nullptr, 0));
+  EXPECT_EQ(Bytes(image.size(), 0xFF), flash(address, image.size()));
+}
+
+TEST_F(Dfu, CallsWithoutACounterpartAreRefusedNotAcknowledged) {
+  BYTE crc[4];
+  DWORD a = 0, b = 0, c = 0;
+  const std::vector<std::pair<const char*, std::function<BYTE()>>> calls = {
+      {"firmware CRC", [&] { return KVBL_GetFirmwareCRC(kPort, kFlash, 1, crc); }},
+      {"sLib enable", [&] { return KVBL_EnableSlib(kPort, 1, 0, 1, 2); }},
+      {"sLib status", [&] { return KVBL_GetSlibStatus(kPort, &a, &b, &c); }},
+      {"speed", [&] { return KVBL_SetSpeed(kPort, 2); }},
+      {"ISP tool notice", [&] { return KVBL_KV32ISP_TOOL(kPort); }},
+      {"temporary unprotect", [&] { return KVBL_ACCESS_TEMP_UNPROTECT(kPort); }},
+      {"bank erase", [&] { return KVBL_ERASE(kPort, 0xFFFE, nullptr, 0); }},
+      {"bank 3 enable", [&] { return KVBL_EnableBank3(kPort, 1, 0x100000, 0); }},
+  };
+  for (const auto& call : calls) EXPECT_EQ(CMD_NOT_ALLOWED, call.second()) << call.first;
+}
+
+TEST_F(Dfu, FaultyDevicesGiveResultCodesWithinTheTimeOut) {
+  struct Row {
+    const char* name;
+    std::function<void(dfufake::Faults&)> fault;
+    bool upload;  // else download
+    BYTE expected;
+  } rows[] = {
+      {"stalled upload", [](dfufake::Faults& f) { f.stallUploads = true; }, true, CMD_FAIL},
+      {"short upload", [](dfufake::Faults& f) { f.shortUpload = 5; }, true, READ_FAIL},
+      {"oversized upload", [](dfufake::Faults& f) { f.oversizedUpload = 9; }, true, READ_FAIL},
+      {"short status", [](dfufake::Faults& f) { f.shortStatus = true; }, true, READ_FAIL},
+      {"write error", [](dfufake::Faults& f) { f.failWrites = true; }, false, CMD_FAIL},
+      {"busy for ever", [](dfufake::Faults& f) { f.busyForever = true; }, false, READ_FAIL},
+  };
+  ASSERT_EQ(SUCCESS, SetTimeOut(kPort, 300));
+  const Bytes data = pattern(200, 1);
+  DWORD address = kFlash;
+  for (auto& r : rows) {
+    dfufake::Device().faults = dfufake::Faults();
+    r.fault(dfufake::Device().faults);
+    Bytes buf(200);
+    const auto start = std::chrono::steady_clock::now();
+    const BYTE got = r.upload ? KVBL_UPLOAD(kPort, address, buf.data(), 200)
+                              : KVBL_DNLOAD(kPort, address, const_cast<BYTE*>(data.data()), 200, 0);
+    EXPECT_EQ(r.expected, got) << r.name;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << r.name;
+    // Once the fault is gone the device is usable again (dfuERROR cleared).
+    dfufake::Device().faults = dfufake::Faults();
+    address += 256;
+    EXPECT_EQ(SUCCESS, KVBL_DNLOAD(kPort, address, const_cast<BYTE*>(data.data()), 200, 0))
+        << r.name;
+    EXPECT_EQ(data, flash(address, 200)) << r.name;
+    address += 256;
+  }
+}
+
+TEST_F(Dfu, ADeviceThatDisappearsFailsEveryCallAndCannotBeReopened) {
+  dfufake::Device().faults.vanishAfter = 3;
+  Bytes buf(64);
+  EXPECT_EQ(READ_FAIL, KVBL_UPLOAD(kPort, kFlash, buf.data(), 64));
+  EXPECT_NE(SUCCESS, KVBL_UPLOAD(kPort, kFlash, buf.data(), 64));
+  BYTE b = 0;
+  EXPECT_NE(SUCCESS, KVBL_DNLOAD(kPort, kFlash, &b, 1, 0));
+  Interface_Close(kPort);
+  EXPECT_EQ(CANT_OPEN_COM, Interface_Open(kPort));
+  BYTE count = 99;
+  WORD vids[255], pids[255];
+  char info[99][KVBL_DFU_INFO_LENGTH];
+  ASSERT_EQ(SUCCESS, KVBL_GetKVDeviceList(&count, vids, pids, info));
+  EXPECT_EQ(0, count);
+}
+
+TEST_F(Dfu, AnIdentityWithoutIdentifierRefusesIdentification) {
+  Interface_Close(kPort);
+  dfufake::Device().faults.identity = "KV32 DFU";
+  connect();
+  BYTE size = 5, id[5];
+  EXPECT_FALSE(cmds.GET_ID_CMD || cmds.GET_VER_ROPS_CMD);
+  EXPECT_EQ(CMD_NOT_ALLOWED, KVBL_GET_ID(kPort, &size, id));
+  // Without a sector size only the mass erase can be expressed.
+  BYTE sector[] = {1, 0};
+  EXPECT_EQ(CMD_NOT_ALLOWED, KVBL_ERASE(kPort, 1, sector, 2048));
+  EXPECT_EQ(SUCCESS, KVBL_ERASE(kPort, KVBL_ERASE_CODE_FFFF, nullptr, 0));
+}
+
+TEST_F(Dfu, ProtectionChangesResetTheDeviceWhichComesBack) {
+  const Bytes image = pattern(256, 9);
+  ASSERT_EQ(SUCCESS, KVBL_DNLOAD(kPort, kFlash, const_cast<BYTE*>(image.data()), 256, 0));
+  ASSERT_EQ(SUCCESS, KVBL_ACCESS_PROTECT(kPort));
+  EXPECT_EQ(1u, dfufake::Device().reenumerations);
+  reconnectAfterReset();
+  // Protected: reading is refused the way a NACK refuses it.
+  WORD kb = 0;
+  EXPECT_EQ(CMD_NOT_ALLOWED, TARGET_GetFlashSize(kPort, 0x1FFFF7E0, &kb));
+  ASSERT_EQ(SUCCESS, KVBL_ACCESS_PERM_UNPROTECT(kPort));
+  reconnectAfterReset();
+  Bytes back(256);
+  ASSERT_EQ(SUCCESS, KVBL_UPLOAD(kPort, kFlash, back.data(), 256));
+  EXPECT_EQ(Bytes(256, 0xFF), back);  // unprotecting mass-erased the flash
+
+  BYTE bits[] = {0, 1};
+  ASSERT_EQ(SUCCESS, KVBL_ERASEPROGRAM_PROTECT(kPort, 2, bits, 0));
+  reconnectAfterReset();
+  BYTE s0[] = {0, 0};
+  EXPECT_NE(SUCCESS, KVBL_ERASE(kPort, 1, s0, 2048));  // sector 0 protected
+  ASSERT_EQ(SUCCESS, KVBL_ERASEPROGRAM_PERM_UNPROTECT(kPort));
+  reconnectAfterReset();
+  EXPECT_EQ(SUCCESS, KVBL_ERASE(kPort, 1, s0, 2048));
+  EXPECT_EQ(4u, dfufake::Device().reenumerations);
+}
+
+TEST_F(Dfu, OptionBytesWrittenTakeEffectAfterTheResetOnRelease) {
+  BYTE opts[16];
+  ASSERT_EQ(SUCCESS, TARGET_GetUserSystemData(kPort, 0x1FFFF800, opts, 16));
+  EXPECT_EQ(0xA5, opts[0]);
+  opts[4] = 0x5A;  // a user data byte
+  ASSERT_EQ(SUCCESS, TARGET_SetUserSystemData(kPort, 0x1FFFF800, opts, 16));
+  EXPECT_EQ(0u, dfufake::Device().reenumerations);
+  reconnectAfterReset();
+  EXPECT_EQ(1u, dfufake::Device().reenumerations);
+  BYTE again[16];
+  ASSERT_EQ(SUCCESS, TARGET_GetUserSystemData(kPort, 0x1FFFF800, again, 16));
+  EXPECT_EQ(Bytes(opts, opts + 16), Bytes(again, again + 16));
+}
+
+TEST_F(Dfu, GoLeavesDfuModeForGood) {
+  EXPECT_EQ(CMD_NOT_ALLOWED, KVBL_GO(kPort, 0x00001000));  // not a place to run from
+  ASSERT_EQ(SUCCESS, KVBL_GO(kPort, kFlash));
+  Interface_Close(kPort);
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  EXPECT_FALSE(dfufake::Device().present());
+  EXPECT_EQ(CANT_OPEN_COM, Interface_Open(kPort));
+}
+
+}  // namespace
