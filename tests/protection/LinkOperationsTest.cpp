@@ -1,5 +1,6 @@
-// The protection byte the download writes with its user system data, seen
-// through what the chip does afterwards. On a one-time model level 2 (0xCC)
+// In-process link tests against the simulated chip. The protection byte the
+// download writes with its user system data, seen through what the chip does
+// afterwards. On a one-time model level 2 (0xCC)
 // is permanent, so whether the chip can still be unprotected tells which
 // value reached it.
 #include "ShareParameter.h"
@@ -9,6 +10,8 @@
 #include "link/Com.h"
 #include "link/ComManager.h"
 #include "operations/Download.h"
+#include "operations/Erase.h"
+#include "operations/FeatureOperations.h"
 #include "result/Result.h"
 
 #include <gtest/gtest.h>
@@ -39,7 +42,8 @@ void PrintTo(const FapCase& c, std::ostream* os)
     *os << c.what;
 }
 
-class DownloadFap : public ::testing::TestWithParam<FapCase> {
+// One simulated chip and an in-process connection to it.
+class LinkOnChip : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -58,13 +62,13 @@ protected:
         std::system(("rm -rf '" + m_dir + "'").c_str());
     }
 
-    CBootLoader* Connect()
+    CBootLoader* Connect(const char* device, const char* simLink, char type)
     {
-        if (!m_sim.start({"--link", "i2c", "--map", kvtest::mapDir(), "--device", "KV32S15"}))
+        if (!m_sim.start({"--link", simLink, "--map", kvtest::mapDir(), "--device", device}))
             return nullptr;
         CComManager manager;
-        manager.SetInterfaceType(INTERFACE_I2C);
-        m_com = new CCom(702, INTERFACE_I2C, m_sim.ptyPath().c_str());
+        manager.SetInterfaceType(type);
+        m_com = new CCom(702, type, m_sim.ptyPath().c_str());
         int r = m_com->Open();
         CBootLoader* link = m_com->GetBootLoader();
         if (r == CResult::SUCCESS && link) {
@@ -82,10 +86,12 @@ protected:
     CCom* m_com = nullptr;
 };
 
+class DownloadFap : public LinkOnChip, public ::testing::WithParamInterface<FapCase> {};
+
 TEST_P(DownloadFap, ProtectionByteOfTheUserSystemDataStep)
 {
     const FapCase& c = GetParam();
-    CBootLoader* link = Connect();
+    CBootLoader* link = Connect("KV32S15", "i2c", INTERFACE_I2C);
     ASSERT_NE(link, nullptr);
 
     const std::string image = m_dir + "/app.bin";
@@ -120,6 +126,34 @@ TEST_P(DownloadFap, ProtectionByteOfTheUserSystemDataStep)
         return;
     link->ReadoutUnProtect();
     EXPECT_EQ(WaitOperation(m_com), !c.permanent) << c.what;
+}
+
+// Disabling sLib restarts the chip; on the USART its bootloader then waits
+// for the start byte again, so only a reconnected link can go on.
+TEST_F(LinkOnChip, SlibDisableReconnectsAndAWrongPasswordFails)
+{
+    CBootLoader* link = Connect("KV32S04", "usart", INTERFACE_USART);
+    ASSERT_NE(link, nullptr);
+    EnableSlibParam slib;
+    slib.m_uiPassword = 0x12345678;
+    slib.m_usStartSector = 2;
+    slib.m_usStartDataSector = 3;
+    slib.m_usEndSector = 4;
+    link->EnableSlib(slib);
+    ASSERT_TRUE(WaitOperation(m_com));
+
+    EraseParam erase;
+    erase.m_iSectorIndex = {3};
+    link->EraseFlash(erase);
+    EXPECT_FALSE(WaitOperation(m_com)) << "an sLib sector refuses erases";
+
+    link->DisableSlib(0x11111111);
+    EXPECT_FALSE(WaitOperation(m_com)) << "a wrong password is no success";
+
+    link->DisableSlibCheck(0x12345678);
+    ASSERT_TRUE(WaitOperation(m_com));
+    link->EraseFlash(erase);
+    EXPECT_TRUE(WaitOperation(m_com)) << "the link goes on after the restart, and the area is free";
 }
 
 std::string CaseName(const ::testing::TestParamInfo<FapCase>& info)
