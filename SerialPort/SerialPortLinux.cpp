@@ -1,4 +1,5 @@
 #include "SerialPortLinux.h"
+#include "ThreadLatency.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -176,6 +177,12 @@ bool CSerialPortLinux::setTimeOut(unsigned long ms) {
 
 int CSerialPortLinux::receiveTimed(unsigned long lg, unsigned char* data) {
   if (m_timeout == 0) return 0;
+  // The thread that waits for answers wakes in time on a busy machine.
+  static thread_local bool s_sliceAsked = false;
+  if (!s_sliceAsked) {
+    s_sliceAsked = true;
+    RequestShortTimeSlice();
+  }
   // Bounded so that the deadline cannot overflow the clock (about 24 days).
   const unsigned long ms = m_timeout < 0x7FFFFFFFul ? m_timeout : 0x7FFFFFFFul;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
