@@ -27,7 +27,7 @@ bool BridgeLink::addressed() const { return m_bus == Bus::SPI || m_address == m_
 
 void BridgeLink::busyFor(std::chrono::microseconds t) {
   if (m_bus == Bus::SPI)
-    m_readyAt = std::chrono::steady_clock::now() + t;
+    m_readyAt = m_line.now() + t;
   else
     ChipPort::busyFor(t);  // the I2C chip holds the bus until it is done
 }
@@ -245,7 +245,7 @@ void BridgeLink::dataFrame() {
     if (m_bus == Bus::SPI && len == 1 && (m_out.empty() || m_out.front().kind == Kind::Ack)) {
       // Acknowledge polling: the pending ACK/NACK, or 0x00 while busy.
       uint8_t b = 0x00;
-      if (!m_out.empty() && std::chrono::steady_clock::now() >= m_readyAt) {
+      if (!m_out.empty() && m_line.now() >= m_readyAt) {
         b = m_out.front().bytes[0];
         m_polled = true;
       }

@@ -3,14 +3,12 @@
 #include "HostLine.h"
 #include "SimLog.h"
 
-#include <thread>
-
 namespace kv32sim {
 
 ChipPort::ChipPort(HostLine& line, SimLog* log, FaultPlan* faults, int timeoutMs)
     : m_line(line), m_log(log), m_faults(faults), m_timeoutMs(timeoutMs) {}
 
-void ChipPort::busyFor(std::chrono::microseconds t) { std::this_thread::sleep_for(t); }
+void ChipPort::busyFor(std::chrono::microseconds t) { m_line.busyFor(t); }
 
 void ChipPort::stall() {
   m_out.clear();

@@ -2,12 +2,16 @@
 
 #include "FaultPlan.h"
 #include "SimLog.h"
+#include "ThreadLatency.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
+#include <time.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -31,6 +35,12 @@ bool HostLine::open(std::string& error) {
     return false;
   }
   m_slavePath = name;
+  // Paced answers are due at exact moments, a byte at high rates lasts about
+  // ten microseconds: no timer slack for this thread's sleeps.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  // A chip answers within microseconds of its moment, whatever else the
+  // machine runs.
+  RequestShortTimeSlice();
   resetTerminal();
   const int fl = fcntl(m_master, F_GETFL);
   fcntl(m_master, F_SETFL, fl | O_NONBLOCK);
@@ -59,18 +69,30 @@ HostLine::Clock::duration HostLine::byteTime() const {
 }
 
 void HostLine::sleepUntil(Clock::time_point t) const {
-  // Sleeps overshoot by tens of microseconds, a byte at high rates lasts about
-  // ten: sleep while far away, then yield until the moment comes.
+  // Absolute sleeps on the monotonic clock (the one steady_clock reads), in
+  // slices of at most 50 ms so that a stop request is seen. A sleep wakes tens
+  // of microseconds late even without timer slack (set in open()), several
+  // byte times at high rates: the last stretch is waited on the clock. That
+  // stretch is short, so the waiting costs little, and it is no yield loop
+  // (a yield on a busy machine hands the processor away for whole slices).
+  constexpr auto kWakeMargin = std::chrono::microseconds(60);
   for (;;) {
-    if (m_stop && m_stop->load()) return;
-    const auto left = t - Clock::now();
-    if (left <= Clock::duration::zero()) return;
-    if (left > std::chrono::milliseconds(2))
-      std::this_thread::sleep_for(std::min<Clock::duration>(left - std::chrono::milliseconds(1), std::chrono::milliseconds(50)));
-    else
-      std::this_thread::yield();
+    if (stopping()) return;
+    const Clock::time_point now = Clock::now();
+    if (now >= t) return;
+    if (t - now <= kWakeMargin) continue;
+    const Clock::time_point until = std::min<Clock::time_point>(t - kWakeMargin, now + std::chrono::milliseconds(50));
+    const long long ns = std::chrono::duration_cast<std::chrono::nanoseconds>(until.time_since_epoch()).count();
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(ns / 1000000000);
+    ts.tv_nsec = static_cast<long>(ns % 1000000000);
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
   }
 }
+
+HostLine::Clock::time_point HostLine::now() const { return std::max(Clock::now(), m_taken); }
+
+void HostLine::busyFor(Clock::duration t) { sleepUntil(now() + t); }
 
 HostLine::Fill HostLine::fill(int timeoutMs) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
@@ -129,12 +151,13 @@ HostLine::Fill HostLine::fill(int timeoutMs) {
 }
 
 HostLine::Got HostLine::readByte(uint8_t& byte, int timeoutMs) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  const auto deadline = now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   while (m_in.empty()) {
     int left = -1;
     if (timeoutMs >= 0) {
-      left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-      if (left <= 0) return Got::Timeout;
+      const auto rest = deadline - Clock::now();
+      if (rest <= Clock::duration::zero()) return Got::Timeout;
+      left = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(rest).count());
     }
     switch (fill(left)) {
       case Fill::Data: break;
@@ -145,7 +168,7 @@ HostLine::Got HostLine::readByte(uint8_t& byte, int timeoutMs) {
   }
   const InByte in = m_in.front();
   m_in.pop_front();
-  sleepUntil(in.available);
+  m_taken = std::max(m_taken, in.available);
   byte = in.value;
   return Got::Byte;
 }
@@ -167,8 +190,9 @@ void HostLine::write(const uint8_t* data, size_t n) {
     if (m_log) m_log->note("terminal closed: %zu byte(s) not sent", n);
     return;
   }
-  // The last byte leaves the line 11 bit times per byte after the line is free.
-  m_outFree = std::max(Clock::now(), m_outFree) + byteTime() * static_cast<long>(n);
+  // The answer starts once the bytes it follows have arrived and the line is
+  // free; its last byte arrives 11 bit times per byte later.
+  m_outFree = std::max({Clock::now(), m_outFree, m_taken}) + byteTime() * static_cast<long>(n);
   sleepUntil(m_outFree);
   if (m_log) m_log->bytes("S>H", out.data(), out.size());
   size_t done = 0;

@@ -29,6 +29,9 @@ class HostLine {
   const std::string& terminalPath() const { return m_slavePath; }
 
   // 0: no pacing. Otherwise every byte takes 11 bit times in each direction.
+  // A byte from the host reaches the chip 11 bit times after the line was
+  // free for it; an answer leaves no earlier than the bytes it follows have
+  // arrived, and reaches the host 11 bit times per byte later.
   void setBaud(unsigned baud) { m_baud = baud; }
   void setFaults(FaultPlan* faults) { m_faults = faults; }
   void setLog(SimLog* log) { m_log = log; }
@@ -36,9 +39,17 @@ class HostLine {
   void setStopFlag(const std::atomic<bool>* stop) { m_stop = stop; }
 
   enum class Got { Byte, Timeout, Hangup, Stop };
-  // Next byte from the host. timeoutMs < 0 waits without limit. Hangup is
-  // reported once each time the host closes the terminal.
+  // Next byte from the host. timeoutMs < 0 waits without limit; the limit
+  // counts from the arrival of the last byte taken. Hangup is reported once
+  // each time the host closes the terminal. Taking a byte does not wait for
+  // its arrival on the paced line: whatever the chip does next in answer
+  // (write, busyUntil, now) does.
   Got readByte(uint8_t& byte, int timeoutMs);
+  // The chip's present: the arrival of the last byte it took, or the clock
+  // when that lies in the past.
+  Clock::time_point now() const;
+  // Waits until the chip's present plus t (work such as erasing).
+  void busyFor(Clock::duration t);
   // Sends bytes to the host (paced, with byte faults). Nothing is sent while
   // the terminal is closed or the line is stalled.
   void write(const uint8_t* data, size_t n);
@@ -57,6 +68,7 @@ class HostLine {
   Clock::duration byteTime() const;
   void resetTerminal();
   void sleepUntil(Clock::time_point t) const;
+  bool stopping() const { return m_stop && m_stop->load(); }
 
   int m_master = -1;
   std::string m_slavePath;
@@ -69,8 +81,9 @@ class HostLine {
   bool m_stalled = false;
   struct InByte { uint8_t value; Clock::time_point available; };
   std::deque<InByte> m_in;
-  Clock::time_point m_inFree{};
-  Clock::time_point m_outFree{};
+  Clock::time_point m_inFree{};   // host to chip: line busy until then
+  Clock::time_point m_outFree{};  // chip to host: line busy until then
+  Clock::time_point m_taken{};    // arrival of the last byte the chip took
 };
 
 }  // namespace kv32sim
