@@ -15,6 +15,8 @@ constexpr uint32_t kFlashBase = 0x08000000;
 constexpr uint32_t kExternalBase = 0x08400000;
 constexpr uint32_t kExternalSectorSize = 4096;
 constexpr uint16_t kExternalFirstSector = 0x8000;
+constexpr WORD kEraseBank1 = 0xFFFE, kEraseBank2 = 0xFFFD;
+constexpr uint32_t kBankSplitKB = 512;
 
 // Block-0 codes that stand for the bootloader command of the same code.
 constexpr uint8_t kResettingCommands[] = {ACCESS_PROTECT_CMD, ACCESS_LEVEL_PROTECT_CMD,
@@ -123,6 +125,26 @@ BYTE getVersion(HANDLE h, CDfuLine* line) {
   return SUCCESS;
 }
 
+BYTE erasePage(CDfuTarget& t, uint32_t address) {
+  uint8_t frame[5] = {kCmdErase};
+  for (int b = 0; b < 4; ++b) frame[1 + b] = static_cast<uint8_t>(address >> (8 * b));
+  return t.command(frame, sizeof(frame));
+}
+
+// Bank 1 is the first 512 KB of the main flash (all of it on smaller chips),
+// bank 2 the rest; erased page by page.
+BYTE eraseBank(CDfuTarget& t, const DfuIdentity& id, bool second) {
+  if (id.sectorSize == 0 || id.flashKB == 0) return CMD_NOT_ALLOWED;
+  const uint32_t split = (id.flashKB < kBankSplitKB ? id.flashKB : kBankSplitKB) * 1024u;
+  const uint32_t from = second ? split : 0, to = second ? id.flashKB * 1024u : split;
+  if (from >= to) return CMD_NOT_ALLOWED;  // no second bank
+  for (uint32_t off = from; off < to; off += id.sectorSize) {
+    const BYTE r = erasePage(t, kFlashBase + off);
+    if (r != SUCCESS) return r;
+  }
+  return SUCCESS;
+}
+
 BYTE erase(CDfuLine* line, const KVBL_Request* rq) {
   CDfuTarget t = targetOf(line);
   const WORD code = rq->_wbSectors;
@@ -130,7 +152,9 @@ BYTE erase(CDfuLine* line, const KVBL_Request* rq) {
     const uint8_t mass[1] = {kCmdErase};
     return t.command(mass, 1);
   }
-  if (code > 0xFEFF) return CMD_NOT_ALLOWED;  // bank and block codes: no DFU counterpart
+  if (code == kEraseBank1 || code == kEraseBank2)
+    return eraseBank(t, line->identity(), code == kEraseBank2);
+  if (code > 0xFEFF) return CMD_NOT_ALLOWED;  // external bank and block codes
   const uint32_t sector = line->identity().sectorSize;
   for (WORD i = 0; i < code; ++i) {
     const uint16_t k = static_cast<uint16_t>(rq->_data[2 * i] | (rq->_data[2 * i + 1] << 8));
@@ -141,9 +165,7 @@ BYTE erase(CDfuLine* line, const KVBL_Request* rq) {
       if (sector == 0) return CMD_NOT_ALLOWED;  // the device gave no sector size
       address = kFlashBase + k * sector;
     }
-    uint8_t frame[5] = {kCmdErase};
-    for (int b = 0; b < 4; ++b) frame[1 + b] = static_cast<uint8_t>(address >> (8 * b));
-    const BYTE r = t.command(frame, sizeof(frame));
+    const BYTE r = erasePage(t, address);
     if (r != SUCCESS) return r;
   }
   return SUCCESS;

@@ -21,6 +21,15 @@ bool hexValue(const std::string& s, size_t digits, uint32_t* out) {
   return true;
 }
 
+// At most 8 decimal digits.
+bool decimalValue(const std::string& s, uint32_t* out) {
+  if (s.empty() || s.size() > 8 ||
+      !std::all_of(s.begin(), s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+    return false;
+  *out = static_cast<uint32_t>(std::stoul(s));
+  return true;
+}
+
 }  // namespace
 
 DfuIdentity ParseIdentity(const std::string& text) {
@@ -45,12 +54,10 @@ DfuIdentity ParseIdentity(const std::string& text) {
     } else if (key == "BID" && hexValue(value, 4, &v)) {
       id.bid = static_cast<uint16_t>(v);
       bid = true;
-    } else if (key == "SECT" && !value.empty() && value.size() <= 8 &&
-               std::all_of(value.begin(), value.end(),
-                           [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
-      const unsigned long size = std::stoul(value);
-      // Sector sizes the link can address: 1 KB .. 128 KB.
-      if (size >= 1024 && size <= 128 * 1024) id.sectorSize = static_cast<uint32_t>(size);
+    } else if (key == "SECT" && decimalValue(value, &v) && v >= 1024 && v <= 128 * 1024) {
+      id.sectorSize = v;  // sector sizes the link can address: 1 KB .. 128 KB
+    } else if (key == "FLASH" && decimalValue(value, &v) && v >= 1 && v <= 16 * 1024) {
+      id.flashKB = v;
     }
   }
   id.hasId = pid && ser;

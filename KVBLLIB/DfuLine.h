@@ -15,8 +15,9 @@
 namespace kvdfu {
 
 // What the device's identity text (its DFU interface string) carries,
-// as KEY=hex words: PID (8 digits), SER (2), VER (2), BID (4), SECT (the main
-// flash sector size in bytes). Unknown words are ignored.
+// as KEY=value words: PID (8 hex digits), SER (2), VER (2), BID (4), and in
+// decimal SECT (main flash sector size in bytes) and FLASH (main flash in KB).
+// Unknown words are ignored.
 struct DfuIdentity {
   bool hasId = false;
   uint32_t pid = 0;
@@ -25,6 +26,7 @@ struct DfuIdentity {
   uint8_t version = 0;
   uint16_t bid = 0;
   uint32_t sectorSize = 0;  // 0: unknown, sectors cannot be erased by number
+  uint32_t flashKB = 0;     // 0: unknown, banks cannot be erased
 };
 DfuIdentity ParseIdentity(const std::string& text);
 

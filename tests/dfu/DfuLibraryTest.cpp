@@ -88,7 +88,8 @@ TEST(DfuIdentity, ParsesOnlyWellFormedWords) {
     bool hasId, hasVersion;
     uint32_t pid, sector;
   } rows[] = {
-      {"KV32 DFU PID=70040241 SER=04 VER=31 BID=4602 SECT=2048", true, true, 0x70040241, 2048},
+      {"KV32 DFU PID=70040241 SER=04 VER=31 BID=4602 SECT=2048 FLASH=256", true, true, 0x70040241,
+       2048},
       {"PID=7004024 SER=04", false, false, 0, 0},          // 7 digits
       {"PID=70040241 SER=4", false, false, 0x70040241, 0}, // series of one digit
       {"PID=7004024G SER=04 SECT=512", false, false, 0, 0},// not hex; sector below 1 KB
@@ -132,6 +133,13 @@ TEST_F(Dfu, DownloadVerifyUploadAndEraseReachTheFlash) {
   EXPECT_NE(Bytes(2048, 0xFF), flash(kFlash + 3 * 2048, 2048));
   ASSERT_EQ(SUCCESS, KVBL_ERASE(kPort, KVBL_ERASE_CODE_FFFF, nullptr, 0));
   EXPECT_EQ(Bytes(image.size(), 0xFF), flash(address, image.size()));
+  // Bank 1 of a 256 KB chip is all of its flash, up to the last byte.
+  const DWORD last = kFlash + 256 * 1024 - 256;
+  ASSERT_EQ(SUCCESS, KVBL_DNLOAD(kPort, last, const_cast<BYTE*>(image.data()), 256, 0));
+  ASSERT_EQ(SUCCESS, KVBL_DNLOAD(kPort, kFlash, const_cast<BYTE*>(image.data()), 256, 0));
+  ASSERT_EQ(SUCCESS, KVBL_ERASE(kPort, 0xFFFE, nullptr, 0));
+  EXPECT_EQ(Bytes(256, 0xFF), flash(last, 256));
+  EXPECT_EQ(Bytes(256, 0xFF), flash(kFlash, 256));
 }
 
 TEST_F(Dfu, CallsWithoutACounterpartAreRefusedNotAcknowledged) {
@@ -144,7 +152,8 @@ TEST_F(Dfu, CallsWithoutACounterpartAreRefusedNotAcknowledged) {
       {"speed", [&] { return KVBL_SetSpeed(kPort, 2); }},
       {"ISP tool notice", [&] { return KVBL_KV32ISP_TOOL(kPort); }},
       {"temporary unprotect", [&] { return KVBL_ACCESS_TEMP_UNPROTECT(kPort); }},
-      {"bank erase", [&] { return KVBL_ERASE(kPort, 0xFFFE, nullptr, 0); }},
+      {"external bank erase", [&] { return KVBL_ERASE(kPort, 0xFFFC, nullptr, 0); }},
+      {"second bank of a one-bank chip", [&] { return KVBL_ERASE(kPort, 0xFFFD, nullptr, 0); }},
       {"bank 3 enable", [&] { return KVBL_EnableBank3(kPort, 1, 0x100000, 0); }},
   };
   for (const auto& call : calls) EXPECT_EQ(CMD_NOT_ALLOWED, call.second()) << call.first;

@@ -69,8 +69,9 @@ std::string FakeDfuDevice::identity() const {
   if (!faults.identity.empty()) return faults.identity;
   const kv32sim::ChipProfile& p = m_chip->profile();
   char text[128];
-  std::snprintf(text, sizeof(text), "KV32 DFU PID=%08X SER=%02X VER=%02X BID=%04X SECT=%u",
-                static_cast<unsigned>(p.pid), p.series & 0xFF, p.version, p.bid, p.sectorSize);
+  std::snprintf(text, sizeof(text), "KV32 DFU PID=%08X SER=%02X VER=%02X BID=%04X SECT=%u FLASH=%u",
+                static_cast<unsigned>(p.pid), p.series & 0xFF, p.version, p.bid, p.sectorSize,
+                p.flashKB);
   return text;
 }
 

@@ -1,0 +1,150 @@
+// tarnflash over "-dfu" end to end: the unchanged program with the fake
+// DFU device preloaded in place of the system's USB library.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct ProgramRun {
+  std::string out;
+  int exitCode = -1;
+};
+
+class DfuProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/dfu_program_XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    dir = pattern;
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+
+  // Runs tarnflash in the test folder with the fake device (absent: not on
+  // the bus; withFake false: the system's own USB library).
+  ProgramRun tarnflash(const std::string& args, bool absent = false, bool withFake = true) {
+    std::string env;
+    if (withFake)
+      env = std::string("LD_PRELOAD='") + DFU_PRELOAD + "' DFUFAKE_MAP='" + DFU_MAP_DIR +
+            "' DFUFAKE_STATE='" + dir + "/chip.state' DFUFAKE_ABSENT=" + (absent ? "1" : "0");
+    const std::string cmd = "cd '" + dir + "' && env " + env + " timeout 120 '" + DFU_PROGRAM +
+                            "' " + args + " </dev/null 2>/dev/null";
+    ProgramRun run;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (p == nullptr) return run;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), p)) > 0) run.out.append(buf, n);
+    const int status = pclose(p);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+  }
+
+  // An Intel HEX file of `data` at `address`.
+  std::string writeHex(const std::string& name, uint32_t address, const std::vector<uint8_t>& data) {
+    const std::string path = dir + "/" + name;
+    std::ofstream f(path);
+    auto record = [&](uint8_t type, uint16_t offset, const uint8_t* bytes, size_t n) {
+      char line[80];
+      unsigned sum = static_cast<unsigned>(n) + (offset >> 8) + (offset & 0xFF) + type;
+      int pos = std::snprintf(line, sizeof(line), ":%02X%04X%02X", static_cast<unsigned>(n), offset, type);
+      for (size_t i = 0; i < n; ++i) {
+        pos += std::snprintf(line + pos, sizeof(line) - pos, "%02X", bytes[i]);
+        sum += bytes[i];
+      }
+      std::snprintf(line + pos, sizeof(line) - pos, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+      f << line;
+    };
+    const uint8_t upper[2] = {static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16)};
+    record(0x04, 0, upper, 2);
+    for (size_t off = 0; off < data.size(); off += 16)
+      record(0x00, static_cast<uint16_t>((address + off) & 0xFFFF), &data[off],
+             data.size() - off < 16 ? data.size() - off : 16);
+    record(0x01, 0, nullptr, 0);
+    return path;
+  }
+
+  std::vector<uint8_t> readFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+  }
+
+  // The first n bytes of the flash, uploaded by the program.
+  std::vector<uint8_t> uploaded(size_t n) {
+    const std::string out = dir + "/back.bin";
+    std::remove(out.c_str());
+    const ProgramRun r = tarnflash("-dfu -u --fn " + out);
+    EXPECT_EQ(0, r.exitCode) << r.out;
+    std::vector<uint8_t> all = readFile(out);
+    if (all.size() > n) all.resize(n);
+    return all;
+  }
+
+  std::string dir;
+};
+
+std::vector<uint8_t> pattern(size_t n) {
+  std::vector<uint8_t> b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i * 13 + (i >> 9));
+  return b;
+}
+
+TEST_F(DfuProgram, WithoutADeviceTheConnectFailsWithExitCode2) {
+  for (bool withFake : {true, false}) {
+    const ProgramRun r = tarnflash("-dfu", true, withFake);
+    EXPECT_EQ(2, r.exitCode) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("DFU Connect......\nUnable to get DFU device\n")) << r.out;
+  }
+}
+
+TEST_F(DfuProgram, ConnectListsAndIdentifiesTheChip) {
+  const ProgramRun r = tarnflash("-dfu");
+  EXPECT_EQ(0, r.exitCode) << r.out;
+  EXPECT_NE(std::string::npos,
+            r.out.find("Device:  KV32S04    Flash:  256 KB\n"
+                       "PID:  70040241      BID:  4602    Version:  3.1\n"
+                       "Device connected Successfully\n"))
+      << r.out;
+}
+
+TEST_F(DfuProgram, DownloadWithVerifyThenUploadAndErase) {
+  const std::vector<uint8_t> image = pattern(5000 + 3);
+  const std::string hex = writeHex("app.hex", 0x08000000, image);
+  const ProgramRun d = tarnflash("-dfu -d --fn " + hex + " --v");
+  ASSERT_EQ(0, d.exitCode) << d.out;
+  EXPECT_EQ(image, uploaded(image.size()));
+
+  const ProgramRun e = tarnflash("-dfu -e --all");
+  ASSERT_EQ(0, e.exitCode) << e.out;
+  EXPECT_EQ(std::vector<uint8_t>(image.size(), 0xFF), uploaded(image.size()));
+}
+
+TEST_F(DfuProgram, ProtectionRoundTripsThroughTheDeviceResets) {
+  const std::vector<uint8_t> image = pattern(512);
+  ASSERT_EQ(0, tarnflash("-dfu -d --fn " + writeHex("a.hex", 0x08000000, image)).exitCode);
+  const ProgramRun on = tarnflash("-dfu -p --efap");
+  ASSERT_EQ(0, on.exitCode) << on.out;
+  // Protected: reading the flash back fails, it does not return data.
+  const ProgramRun denied = tarnflash("-dfu -u --fn " + dir + "/x.bin");
+  EXPECT_NE(0, denied.exitCode) << denied.out;
+  const ProgramRun off = tarnflash("-dfu -p --dfap");
+  ASSERT_EQ(0, off.exitCode) << off.out;
+  EXPECT_EQ(std::vector<uint8_t>(image.size(), 0xFF), uploaded(image.size()));
+
+  const ProgramRun wp = tarnflash("-dfu -p --eepp 0-1");
+  ASSERT_EQ(0, wp.exitCode) << wp.out;
+  const ProgramRun blocked = tarnflash("-dfu -d --fn " + writeHex("b.hex", 0x08000000, image));
+  EXPECT_NE(0, blocked.exitCode) << blocked.out;
+  const ProgramRun wup = tarnflash("-dfu -p --depp");
+  ASSERT_EQ(0, wup.exitCode) << wup.out;
+  const ProgramRun again = tarnflash("-dfu -d --fn " + writeHex("c.hex", 0x08000000, image) + " --v");
+  EXPECT_EQ(0, again.exitCode) << again.out;
+}
+
+}  // namespace
