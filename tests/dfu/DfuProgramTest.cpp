@@ -32,7 +32,9 @@ class DfuProgram : public ::testing::Test {
     std::string env;
     if (withFake)
       env = std::string("LD_PRELOAD='") + DFU_PRELOAD + "' DFUFAKE_MAP='" + DFU_MAP_DIR +
-            "' DFUFAKE_STATE='" + dir + "/chip.state' DFUFAKE_ABSENT=" + (absent ? "1" : "0");
+            "' DFUFAKE_STATE='" + dir + "/chip.state' DFUFAKE_ABSENT=" + (absent ? "1" : "0") +
+            // A sanitizer build checks that its runtime is loaded first.
+            " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\"";
     const std::string cmd = "cd '" + dir + "' && env " + env + " timeout 120 '" + DFU_PROGRAM +
                             "' " + args + " </dev/null 2>/dev/null";
     ProgramRun run;
@@ -119,6 +121,9 @@ TEST_F(DfuProgram, DownloadWithVerifyThenUploadAndErase) {
   const ProgramRun d = tarnflash("-dfu -d --fn " + hex + " --v");
   ASSERT_EQ(0, d.exitCode) << d.out;
   EXPECT_EQ(image, uploaded(image.size()));
+  // Running the program leaves DFU mode; a new session finds the chip again.
+  const ProgramRun go = tarnflash("-dfu -r");
+  EXPECT_EQ(0, go.exitCode) << go.out;
 
   const ProgramRun e = tarnflash("-dfu -e --all");
   ASSERT_EQ(0, e.exitCode) << e.out;
