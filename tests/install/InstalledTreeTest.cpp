@@ -341,6 +341,42 @@ TEST(InstalledTree, CompletionOffersCommandsSubOptionsAndValues)
     }
 }
 
+// The Debian package made from the same tree: it holds the installed layout
+// under /usr, declares the libraries it needs, and its program runs from
+// wherever the package's files are unpacked.
+TEST(InstalledPackage, HoldsTheTreeUnderUsrAndDeclaresItsLibraries)
+{
+    ScratchDir work;
+    int status = -1;
+    const std::string log = Capture("'" CPACK_COMMAND "' -G DEB --config '" BUILD_DIR
+                                    "/CPackConfig.cmake' -B '" + work.path() + "' 2>&1", &status);
+    ASSERT_EQ(status, 0) << log;
+    const std::set<std::string> debs = DirectoryEntries(work.path(), ".deb");
+    ASSERT_EQ(debs.size(), 1u) << log;
+    const std::string deb = work / *debs.begin();
+    EXPECT_EQ(debs.begin()->rfind(std::string("tarnflash_") + PROJECT_VERSION_TEXT + "_", 0), 0u)
+        << *debs.begin();
+
+    const std::string depends = Capture("dpkg-deb -f '" + deb + "' Depends");
+    for (const char* package : {"libqt5core5a", "libusb-1.0-0", "libstdc++6"})
+        EXPECT_NE(depends.find(package), std::string::npos) << "Depends: " << depends;
+
+    ASSERT_EQ(Capture("dpkg-deb -x '" + deb + "' '" + (work / "root") + "'", &status), "");
+    ASSERT_EQ(status, 0);
+    const std::string usr = work / "root/usr";
+    for (const char* path :
+         {"/bin/tarnflash", "/bin/kv32sim", "/lib/libKVBLLIB.so", "/lib/libKVI2CBLLIB.so",
+          "/lib/libKVSPIBLLIB.so", "/lib/libKVCANBLLIB.so", "/lib/libFiles.so",
+          "/share/tarnflash/Map/KV32S04_256K.KVmap", "/share/man/man1/tarnflash.1.gz",
+          "/share/bash-completion/completions/tarnflash"}) {
+        struct stat st {};
+        EXPECT_EQ(stat((usr + path).c_str(), &st), 0) << path;
+    }
+    const ProgramRun help = RunProgram(usr + "/bin/tarnflash", {"-?"}, work.path());
+    EXPECT_EQ(help.exitCode, 0) << help.out;
+    EXPECT_NE(help.out.find(" Usage : "), std::string::npos) << help.out;
+}
+
 // ---------------------------------------------------------------------------
 
 struct LinkCase {
