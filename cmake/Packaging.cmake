@@ -61,17 +61,17 @@ set(CPACK_PACKAGE_VENDOR "tarnflash developers")
 set(CPACK_PACKAGE_CONTACT "tarnflash developers <tarnflash@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "in-system programmer for KV32 microcontrollers")
+# The long description under the summary line; CPack indents it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-"in-system programmer for KV32 microcontrollers
- tarnflash erases, programs, verifies and reads back the flash of KV32
- microcontrollers through their factory ROM bootloader, over a UART, USB DFU,
- or an I2C, SPI or CAN bridge on a serial port. It also reads and writes the
- option bytes, switches protection, writes OTP data and starts the user
- program.
- .
- The package also holds the protocol libraries, the device catalogue and
- kv32sim, a simulated chip on a pseudo-terminal to try tarnflash without a
- board.")
+"tarnflash erases, programs, verifies and reads back the flash of KV32
+microcontrollers through their factory ROM bootloader, over a UART, USB DFU,
+or an I2C, SPI or CAN bridge on a serial port. It also reads and writes the
+option bytes, switches protection, writes OTP data and starts the user
+program.
+
+The package also holds the protocol libraries, the device catalogue and
+kv32sim, a simulated chip on a pseudo-terminal to try tarnflash without a
+board.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
