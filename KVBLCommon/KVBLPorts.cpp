@@ -78,7 +78,10 @@ int LineSend(HANDLE h, BYTE* data, size_t n) {
   CSerialPort* l = Line(PortOf(h));
   if (l == nullptr) return -1;
   const int r = l->sendData(n, data);
-  if (r > 0) g_counters.sent += static_cast<unsigned>(r);
+  if (r > 0) {
+    g_counters.sent += static_cast<unsigned>(r);
+    ++g_counters.sends;
+  }
   return r;
 }
 

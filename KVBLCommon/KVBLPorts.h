@@ -30,10 +30,13 @@ void ClearDescriptor(TARGET_DESCRIPTOR* t);
 int LineSend(HANDLE h, BYTE* data, size_t n);
 int LineReceive(HANDLE h, BYTE* data, size_t n);
 
-// Bytes moved by LineSend / LineReceive since the library was loaded.
+// Bytes moved by LineSend / LineReceive since the library was loaded, and
+// the number of sends that moved bytes (each one a turn of the half-duplex
+// line, what the benchmarks count the per-exchange overhead by).
 struct LineCounters {
   unsigned long long sent = 0;
   unsigned long long received = 0;
+  unsigned long long sends = 0;
 };
 LineCounters Counters();
 
