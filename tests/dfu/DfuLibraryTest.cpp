@@ -184,7 +184,8 @@ TEST_F(Dfu, FaultyDevicesGiveResultCodesWithinTheTimeOut) {
     const BYTE got = r.upload ? KVBL_UPLOAD(kPort, address, buf.data(), 200)
                               : KVBL_DNLOAD(kPort, address, const_cast<BYTE*>(data.data()), 200, 0);
     EXPECT_EQ(r.expected, got) << r.name;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << r.name;
+    // Bounded by the 300 ms time-out (with room for a loaded machine): no hang.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << r.name;
     // Once the fault is gone the device is usable again (dfuERROR cleared).
     dfufake::Device().faults = dfufake::Faults();
     address += 256;

@@ -171,9 +171,6 @@ int FakeDfuDevice::status(uint8_t* data, uint16_t length) {
   } else if (m_state == MANIFEST_SYNC) {
     if (m_chip->goAllowed(m_pointer)) m_state = MANIFEST;
     else stall(ERR_ADDRESS);
-  } else if (m_state == MANIFEST) {
-    vanish(true);
-    return kNoDevice;
   }
   const uint8_t answer[6] = {m_status, 1, 0, 0, m_state, 0};
   const int n = faults.shortStatus ? 3 : 6;
