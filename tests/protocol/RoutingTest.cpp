@@ -71,27 +71,21 @@ TEST_F(Routed, TwoPortsOnTwoTransportsStayIndependent) {
   EXPECT_TRUE(Interface_is_Open(hi));
 }
 
-TEST_F(Routed, TypesWithoutATransportFailHonestly) {
-  std::vector<BYTE> missing = {KVBL_INTERFACE_DFU};
-#if !defined(KVBL_WITH_CAN)
-  missing.push_back(KVBL_INTERFACE_CAN);
-#endif
-#if !defined(KVBL_WITH_SPI)
-  missing.push_back(KVBL_INTERFACE_SPI);
-#endif
-  for (BYTE type : missing) {
-    FakeSerial& line = lines[0];
-    kvbl::ReplaceLine(30, &line);
-    used.push_back(30);
-    ASSERT_EQ(SUCCESS, TARGET_SetComIntType(type));
-    HANDLE h = nullptr;
-    char name[] = "fake";
-    EXPECT_EQ(INPUT_PARAMS_ERROR, SetCOMSettings(&h, 30, name, 115200, 8, 2, 1.0f)) << int(type);
-    // A device index opened without settings (as DFU ports are).
-    EXPECT_EQ(CANT_OPEN_COM, Interface_Open(reinterpret_cast<HANDLE>(uintptr_t{30}))) << int(type);
-    EXPECT_FALSE(line.isConnected);
-  }
+TEST_F(Routed, UnknownTypeRefusedAndAbsentDfuDeviceDoesNotOpen) {
   EXPECT_EQ(INPUT_PARAMS_ERROR, TARGET_SetComIntType(5));
+
+  // A DFU port is a device index; with no device in DFU mode on the bus
+  // the open fails and the port stays closed.
+  FakeSerial& line = lines[0];
+  kvbl::ReplaceLine(30, &line);
+  used.push_back(30);
+  ASSERT_EQ(SUCCESS, TARGET_SetComIntType(KVBL_INTERFACE_DFU));
+  HANDLE h = nullptr;
+  char name[] = "";
+  ASSERT_EQ(SUCCESS, SetCOMSettings(&h, 30, name, 115200, 8, 2, 1.0f));
+  EXPECT_EQ(CANT_OPEN_COM, Interface_Open(h));
+  EXPECT_FALSE(Interface_is_Open(h));
+  EXPECT_FALSE(line.isConnected);
 }
 
 TEST_F(Routed, UsartStartByteAcceptsAckOrNack) {
