@@ -1,0 +1,458 @@
+#include "operations/Crc.h"
+
+#include "KVBL.h"
+#include "ShareParameter.h"
+#include "device/Device.h"
+#include "files/ProgramFile.h"
+#include "link/BootLoader.h"
+#include "operations/FlashLayout.h"
+#include "result/Result.h"
+
+#include <QThread>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <set>
+
+namespace {
+
+const int kOpenAttempts = 10;
+const unsigned long kOpenRetryMs = 1000;
+const unsigned long kSettleMs = 50;
+const DWORD kDefaultTimeOutMs = 5000;
+
+// MSB-first table of the polynomial 0x04C11DB7.
+const std::array<uint32_t, 256>& CrcTable()
+{
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i << 24;
+            for (int b = 0; b < 8; ++b)
+                c = (c & 0x80000000u) ? (c << 1) ^ 0x04C11DB7u : c << 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    return table;
+}
+
+DWORD ConfiguredTimeOutMs()
+{
+    int seconds = g_shareParameter.c_timeout;
+    return seconds > 0 ? static_cast<DWORD>(seconds) * 1000 : kDefaultTimeOutMs;
+}
+
+}  // namespace
+
+uint32_t FirmwareCrc::Compute(const unsigned char* data, size_t length, uint32_t crc)
+{
+    const std::array<uint32_t, 256>& table = CrcTable();
+    for (size_t i = 0; i < length; i += 4) {
+        // The word is little-endian in memory; its top byte goes in first.
+        unsigned char word[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+        std::memcpy(word, data + i, length - i < 4 ? length - i : 4);
+        for (int k = 3; k >= 0; --k)
+            crc = (crc << 8) ^ table[((crc >> 24) ^ word[k]) & 0xFF];
+    }
+    return crc;
+}
+
+// ---- CFlashCRC ---------------------------------------------------------------
+
+CFlashCRC::CFlashCRC(CBootLoader* obBootLoader) : COperation(obBootLoader), m_CRCValue(0)
+{
+    m_EmType = OP_FLASHCRC;
+    m_strName = CResult::GetInfoString(Info_Operation_FlashCRC);
+}
+
+void CFlashCRC::SetParameters(void* parameters)
+{
+    if (parameters)
+        m_Parameters = *static_cast<FlashCRCParam*>(parameters);
+}
+
+unsigned int CFlashCRC::InitAction()
+{
+    const uint32_t first = m_Parameters.m_uiBeginSectorNum;
+    const uint32_t last = first + m_Parameters.m_uiSectorNumbers - 1;
+    m_strName = CResult::GetInfoString(Info_Operation_FlashCRC) + ": Sector" + std::to_string(first) +
+                "--Sector" + std::to_string(last);
+    return COperation::InitAction();
+}
+
+unsigned int CFlashCRC::ReadChipCRC(void* handle, uint32_t address, uint16_t sectors, uint32_t& crc)
+{
+    SetTimeOut(handle, static_cast<DWORD>(CRC_TIMEOUT_MS));
+    const DWORD savedMs = ConfiguredTimeOutMs();
+    QThread::msleep(kSettleMs);
+    BYTE bytes[4] = {0, 0, 0, 0};
+    BYTE r = KVBL_GetFirmwareCRC(handle, address, sectors, bytes);
+    BYTE restored = SetTimeOut(handle, savedMs);
+    if (r != SUCCESS)
+        return static_cast<unsigned int>(CResult::Convert(static_cast<int>(r)));
+    crc = (uint32_t(bytes[0]) << 24) | (uint32_t(bytes[1]) << 16) | (uint32_t(bytes[2]) << 8) |
+          uint32_t(bytes[3]);
+    return static_cast<unsigned int>(CResult::Convert(static_cast<int>(restored)));
+}
+
+unsigned int CFlashCRC::Action()
+{
+    unsigned int r = ReadChipCRC(Handle(), m_Parameters.m_uiStartAddress,
+                                 static_cast<uint16_t>(m_Parameters.m_uiSectorNumbers & 0xFFFF),
+                                 m_CRCValue);
+    if (r != 0)
+        return r;
+    CalculatePercent();
+    CallCommand(COMMAND_DONE);
+    return 0;
+}
+
+// ---- CFWCRC ------------------------------------------------------------------
+
+CFWCRC::CFWCRC(CBootLoader* obBootLoader)
+    : COperation(obBootLoader),
+      m_bBorrowed(false),
+      m_iAllElementNum(0),
+      m_iCurrentElementNum(0),
+      m_iCurrentSzie(0)
+{
+    m_EmType = OP_FWCRC;
+    m_strName = CResult::GetInfoString(Info_Operation_FWCRC);
+}
+
+CFWCRC::~CFWCRC()
+{
+    WaitForEnd();
+    FreeFiles();
+}
+
+void CFWCRC::FreeFiles()
+{
+    if (!m_bBorrowed)
+        qDeleteAll(m_obProgramFile);
+    m_obProgramFile.clear();
+    m_bBorrowed = false;
+}
+
+void CFWCRC::SetParameters(void* parameters)
+{
+    if (!parameters)
+        return;
+    FreeFiles();
+    m_Parameters = *static_cast<FWCRCParam*>(parameters);
+}
+
+void CFWCRC::SetCheckFile(CProgramFile* file, uint32_t offset)
+{
+    FreeFiles();
+    m_Parameters = FWCRCParam();
+    m_uiAddressOffset.clear();
+    if (!file)
+        return;
+    m_bBorrowed = true;
+    m_obProgramFile.append(file);
+    m_uiAddressOffset.append(offset);
+    m_Parameters.m_strDownPathFile.append(file->GetPath());
+}
+
+unsigned int CFWCRC::InitAction()
+{
+    std::string baseName = CResult::GetInfoString(Info_Operation_FWCRC);
+    m_strName = m_Parameters.m_strDownPathFile.isEmpty()
+                    ? baseName
+                    : DecoratedName(baseName, m_Parameters.m_strDownPathFile.first());
+    COperation::InitAction();
+    if (m_bBorrowed) {
+        CProgramFile* file = m_obProgramFile.first();
+        m_InitInfo.m_strFilePath = file->GetPath();
+        m_InitInfo.m_uiFileSize = file->GetFileSize();
+        return 0;
+    }
+    unsigned int r = OpenFile();
+    if (r != 0)
+        return r;
+    return ConfirmAddressOffset();
+}
+
+unsigned int CFWCRC::OpenFile()
+{
+    FreeFiles();
+    CDevice* device = m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr;
+    for (const std::string& path : m_Parameters.m_strDownPathFile) {
+        CProgramFile* file = new CProgramFile();
+        file->SetOptimizeForOpen(false);
+        int r = 0;
+        for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+            r = file->Open(path, device);
+            if (r == 0)
+                break;
+            SleepUnlessCancelled(kOpenRetryMs);
+            if (IsCancel())
+                break;
+        }
+        if (r != 0) {
+            delete file;
+            return static_cast<unsigned int>(r);
+        }
+        if (file->GetElementCount() == 0) {
+            delete file;
+            return CResult::FILES_EMPTY;
+        }
+        m_obProgramFile.append(file);
+    }
+    if (!m_obProgramFile.isEmpty()) {
+        m_InitInfo.m_strFilePath = m_obProgramFile.first()->GetPath();
+        m_InitInfo.m_uiFileSize = m_obProgramFile.first()->GetFileSize();
+    }
+    return 0;
+}
+
+unsigned int CFWCRC::ConfirmAddressOffset()
+{
+    m_uiAddressOffset.clear();
+    if (m_obProgramFile.isEmpty())
+        return CResult::UNKNOWN_ERROR;
+    for (int i = 0; i < m_obProgramFile.size(); ++i) {
+        CProgramFile* file = m_obProgramFile[i];
+        if (file->GetType() == CFiles::BIN) {
+            unsigned int fileStart = 0;
+            int r = file->GetStartAddress(&fileStart);
+            if (r != 0)
+                return static_cast<unsigned int>(r);
+            uint32_t requested = i < m_Parameters.m_uiStartAddress.size()
+                                     ? m_Parameters.m_uiStartAddress[i]
+                                     : FlashLayout::kFlashBase;
+            m_uiAddressOffset.append(requested - fileStart);
+        } else if (file->GetType() == CFiles::UNKNOWN) {
+            return CResult::UNKNOWN_ERROR;
+        } else {
+            m_uiAddressOffset.append(0);
+        }
+    }
+    return 0;
+}
+
+unsigned int CFWCRC::Action()
+{
+    int series = FlashLayout::SeriesOf(m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr);
+    for (int i = 0; i < m_obProgramFile.size(); ++i) {
+        CProgramFile* file = m_obProgramFile[i];
+        if (i > 0) {
+            m_InitInfo.m_strFilePath = file->GetPath();
+            m_InitInfo.m_uiFileSize = file->GetFileSize();
+            m_InitInfo.m_strName =
+                DecoratedName(CResult::GetInfoString(Info_Operation_FWCRC), file->GetPath());
+            Callback(INFO_TYPE_INIT);
+        }
+        uint32_t offset = m_uiAddressOffset.value(i, 0);
+        unsigned int r = (series == 1 || series == 2) ? GetFWCRCCode(file, offset)
+                                                      : GetFWCRCCode_S04(file, offset);
+        if (r != 0)
+            return r;
+        if (IsCancel())
+            return 0;
+    }
+    CallCommand(COMMAND_DONE);
+    return 0;
+}
+
+unsigned int CFWCRC::GetFWCRCCode(CProgramFile* file, uint32_t offset)
+{
+    // These chips have no external bank: everything lies in the main flash.
+    return CheckFile(file, offset, false);
+}
+
+unsigned int CFWCRC::GetFWCRCCode_S04(CProgramFile* file, uint32_t offset)
+{
+    if (file)
+        file->ResetElement();
+    return CheckFile(file, offset, true);
+}
+
+uint32_t CFWCRC::GetLoadFileCRCCode(const unsigned char* bytes, uint32_t length)
+{
+    return bytes ? FirmwareCrc::Compute(bytes, length) : FirmwareCrc::kInitial;
+}
+
+uint32_t CFWCRC::GetLoadFileCRCCode_S04(const unsigned char* bytes, uint32_t length)
+{
+    return GetLoadFileCRCCode(bytes, length);
+}
+
+void CFWCRC::CalculatePercent()
+{
+    if (m_iAllElementNum == 0) {
+        m_ActionInfo.m_iPercent = 100;
+        return;
+    }
+    m_ActionInfo.m_iPercent = PercentOf(m_iCurrentElementNum, m_iAllElementNum);
+    m_ActionInfo.m_uiFileStatus = m_iCurrentSzie;
+}
+
+bool CFWCRC::GetSectorRuns(const std::vector<Piece>& pieces, unsigned int sectorSize,
+                           bool withBank3, uint32_t maxRunBytes, QList<SectorRun>& runs)
+{
+    runs.clear();
+    if (!FlashLayout::IsUsableSectorSize(sectorSize))
+        return false;
+    // Sector keys: main flash by its sector number, the external bank from
+    // 0x8000 in 4 KB sectors, as the rest of the program numbers them.
+    std::set<int64_t> sectors;
+    for (const Piece& p : pieces) {
+        if (p.length == 0)
+            continue;
+        const uint64_t first = p.address, last = p.address + p.length - 1;
+        if (first < FlashLayout::kFlashBase || last > 0xFFFFFFFFull)
+            return false;
+        if (first <= FlashLayout::kMainFlashLast) {
+            const uint64_t mainLast = std::min<uint64_t>(last, FlashLayout::kMainFlashLast);
+            for (uint64_t s = (first - FlashLayout::kFlashBase) / sectorSize;
+                 s <= (mainLast - FlashLayout::kFlashBase) / sectorSize; ++s)
+                sectors.insert(static_cast<int64_t>(s));
+        }
+        if (last >= FlashLayout::kBank3Base) {
+            if (!withBank3)
+                return false;
+            const uint64_t bankFirst = std::max<uint64_t>(first, FlashLayout::kBank3Base);
+            for (uint64_t s = (bankFirst - FlashLayout::kBank3Base) / FlashLayout::kBank3SectorSize;
+                 s <= (last - FlashLayout::kBank3Base) / FlashLayout::kBank3SectorSize; ++s)
+                sectors.insert(FlashLayout::kBank3FirstSector + static_cast<int64_t>(s));
+        }
+    }
+    SectorRun run;
+    int64_t previous = -2;
+    for (int64_t s : sectors) {
+        const bool bank = s >= FlashLayout::kBank3FirstSector;
+        const uint32_t size = bank ? FlashLayout::kBank3SectorSize : sectorSize;
+        const uint32_t address =
+            bank ? FlashLayout::kBank3Base +
+                       static_cast<uint32_t>(s - FlashLayout::kBank3FirstSector) * size
+                 : FlashLayout::kFlashBase + static_cast<uint32_t>(s) * size;
+        const uint32_t cap = std::max<uint32_t>(1, std::min<uint32_t>(maxRunBytes / size, 0xFFFF));
+        if (run.count > 0 && s == previous + 1 && run.sectorSize == size && run.count < cap) {
+            ++run.count;
+        } else {
+            if (run.count > 0)
+                runs.append(run);
+            run = SectorRun{address, size, 1};
+        }
+        previous = s;
+    }
+    if (run.count > 0)
+        runs.append(run);
+    return true;
+}
+
+unsigned int CFWCRC::CheckFile(CProgramFile* file, uint32_t offset, bool withBank3)
+{
+    if (!file || file->GetElementCount() == 0)
+        return CResult::FILES_EMPTY;
+    CDevice* device = m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr;
+    if (!device)
+        return CResult::UNKNOWN_ERROR;
+    m_iAllElementNum = file->GetElementCount();
+    m_iCurrentElementNum = 0;
+    m_iCurrentSzie = 0;
+
+    std::vector<Piece> pieces;
+    file->ResetElement();
+    while (IMAGEELEMENT* element = file->GetElement()) {
+        if (element->dwDataLength == 0 || !element->Data)
+            continue;
+        // The offset moves the element within the 32-bit address space, as
+        // the download placed it.
+        Piece p;
+        p.address = static_cast<uint32_t>(element->dwAddress + offset);
+        p.length = static_cast<uint32_t>(element->dwDataLength);
+        p.data = element->Data;
+        pieces.push_back(p);
+    }
+    file->ResetElement();
+    if (pieces.empty())
+        return CResult::FILES_EMPTY;
+    std::sort(pieces.begin(), pieces.end(),
+              [](const Piece& a, const Piece& b) { return a.address < b.address; });
+
+    QList<SectorRun> runs;
+    if (!GetSectorRuns(pieces, device->m_ISectorSize, withBank3, MAX_RUN_BYTES, runs))
+        return CResult::FILES_BADADDRESSRANGE;
+    for (const SectorRun& run : runs) {
+        unsigned int r = CheckRun(run, pieces);
+        if (r != 0)
+            return r;
+        m_iCurrentElementNum = 0;
+        m_iCurrentSzie = 0;
+        for (const Piece& p : pieces)
+            if (p.address + p.length <= run.End()) {
+                ++m_iCurrentElementNum;
+                m_iCurrentSzie += p.length;
+            }
+        CalculatePercent();
+        Callback(INFO_TYPE_ACTION);
+        if (IsCancel())
+            return 0;
+    }
+    return 0;
+}
+
+bool CFWCRC::ChipHasCRC() const
+{
+    const Commands* commands = m_obBootLoader ? m_obBootLoader->GetCommands() : nullptr;
+    return commands && commands->FIRMWARE_CRC_CMD;
+}
+
+unsigned int CFWCRC::CheckRun(const SectorRun& run, const std::vector<Piece>& pieces)
+{
+    if (!ChipHasCRC())
+        return ReadBackRun(run, pieces);
+    const uint64_t begin = run.address, end = run.End();
+    std::vector<unsigned char> expected(static_cast<size_t>(end - begin), 0xFF);
+    for (const Piece& p : pieces) {
+        const uint64_t from = std::max<uint64_t>(p.address, begin);
+        const uint64_t to = std::min<uint64_t>(p.address + p.length, end);
+        if (from < to)
+            std::memcpy(expected.data() + (from - begin), p.data + (from - p.address),
+                        static_cast<size_t>(to - from));
+    }
+    const uint32_t host = GetLoadFileCRCCode_S04(expected.data(), static_cast<uint32_t>(expected.size()));
+    uint32_t chip = 0;
+    unsigned int r = CFlashCRC::ReadChipCRC(Handle(), run.address, static_cast<uint16_t>(run.count), chip);
+    if (r != 0)
+        return r;
+    if (chip == host)
+        return 0;
+    // Bytes outside the file, or a checksum other than ours: the file's own
+    // bytes decide.
+    return ReadBackRun(run, pieces);
+}
+
+unsigned int CFWCRC::ReadBackRun(const SectorRun& run, const std::vector<Piece>& pieces)
+{
+    const uint64_t begin = run.address, end = run.End();
+    std::vector<unsigned char> chip;
+    for (const Piece& p : pieces) {
+        const uint64_t from = std::max<uint64_t>(p.address, begin);
+        const uint64_t to = std::min<uint64_t>(p.address + p.length, end);
+        if (from >= to)
+            continue;
+        const unsigned char* want = p.data + (from - p.address);
+        const size_t n = static_cast<size_t>(to - from);
+        chip.assign(n, 0);
+        // A READ answer carries no check bytes: a difference counts only
+        // when a second read shows it too.
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            BYTE b = KVBL_UPLOAD(Handle(), static_cast<DWORD>(from), chip.data(), static_cast<DWORD>(n));
+            if (b != SUCCESS)
+                return static_cast<unsigned int>(CResult::Convert(static_cast<int>(b)));
+            if (std::memcmp(chip.data(), want, n) == 0)
+                break;
+            if (attempt == 1)
+                return CResult::FWCRC_CHECK_FAILED;
+        }
+        if (IsCancel())
+            return 0;
+    }
+    return 0;
+}
