@@ -88,6 +88,9 @@ public:
     void EnableSlib(const struct EnableSlibParam& parameters);
     void DisableSlib(unsigned int password);
     void DisableSlibCheck(unsigned int password);
+    void FirmwareCRCCheck(const struct FWCRCParam& parameters);
+    void FlashCRCCheck(const struct FlashCRCParam& parameters);
+    void DownloadToDeviceProject(const struct DLPROJECTParam& parameters);
 
     // The cached option bytes (owned); null until first read.
     CUserSystemData* GetUserSystemDataModel() const { return m_ObUserSystemData; }

@@ -7,10 +7,12 @@
 #include "device/Device.h"
 #include "files/UserSystemDataFile.h"
 #include "link/ComManager.h"
+#include "operations/Crc.h"
 #include "operations/Download.h"
 #include "operations/Erase.h"
 #include "operations/FeatureOperations.h"
 #include "operations/FlashLayout.h"
+#include "operations/Project.h"
 #include "operations/Protection.h"
 #include "operations/Upload.h"
 #include "result/Result.h"
@@ -117,6 +119,27 @@ void CBootLoader::DisableSlib(unsigned int password)
 void CBootLoader::DisableSlibCheck(unsigned int password)
 {
     DisableSlib(password);
+}
+
+void CBootLoader::FirmwareCRCCheck(const FWCRCParam& parameters)
+{
+    FreeOperation();
+    m_ObOperation = new CFWCRC(this);
+    m_ObOperation->SetParameters(const_cast<FWCRCParam*>(&parameters));
+}
+
+void CBootLoader::FlashCRCCheck(const FlashCRCParam& parameters)
+{
+    FreeOperation();
+    m_ObOperation = new CFlashCRC(this);
+    m_ObOperation->SetParameters(const_cast<FlashCRCParam*>(&parameters));
+}
+
+void CBootLoader::DownloadToDeviceProject(const DLPROJECTParam& parameters)
+{
+    FreeOperation();
+    m_ObOperation = new CDownloadProject(this);
+    m_ObOperation->SetParameters(const_cast<DLPROJECTParam*>(&parameters));
 }
 
 CBootLoader::ReopenOutcome CBootLoader::ReopenPasses(bool keepWaitingWithoutDevice,
