@@ -202,10 +202,14 @@ bool Download(int argc, char** argv, int& i, bool bErased, CCom* com)
     if (!link)
         return false;
     ShareParameter& p = g_shareParameter;
+    bool crc = false;
     CSubOptionWalk walk(argc, argv, i);
     while (walk.Next()) {
         const std::string& name = walk.Name();
-        if (name == "--addr" || name == "--a") {
+        if (name == "--crc") {
+            crc = true;
+            walk.StepBack();
+        } else if (name == "--addr" || name == "--a") {
             if (walk.HasValue())
                 p.c_address = ShareParameter::StringToUInt32(walk.Value(), 16);
         } else if (name == "--v") {
@@ -245,6 +249,15 @@ bool Download(int argc, char** argv, int& i, bool bErased, CCom* com)
     request.m_bFlashType = p.c_SPIMType == 1 ? 0x91 : 0x90;
     request.m_uiFlashSize = p.c_SPIMSize;
     request.m_uiFlashDA = p.c_SPIMDA;
+    if (crc) {
+        const Commands* commands = link->GetCommands();
+        if (commands && commands->FIRMWARE_CRC_CMD) {
+            request.m_bCRC = true;
+        } else {
+            WriteInforAndWaitInput("The chip has no firmware CRC command: checking by read-back.");
+            request.m_bVerify = true;
+        }
+    }
     link->DownloadToDevice(request);
     return WaitOperation(com);
 }

@@ -22,6 +22,7 @@ const char* const kSubOptionWords[] = {
     "--erp", "--drp", "--ewp", "--dwp", "--efap", "--efap1", "--efap2", "--dfap",
     "--eepp", "--depp", "--a", "--addr", "--rate", "--dc", "--speed", "--fn",
     "--v", "--o", "--get", "--set", "--ft", "--fs", "--fda", "--remap",
+    "--crc",
 };
 
 } // namespace

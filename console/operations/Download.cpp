@@ -5,6 +5,7 @@
 #include "files/ProgramFile.h"
 #include "link/BootLoader.h"
 #include "operations/Protection.h"
+#include "operations/Crc.h"
 #include "operations/Erase.h"
 #include "operations/FeatureOperations.h"
 #include "operations/FlashLayout.h"
@@ -68,12 +69,13 @@ CDownload::CDownload(CBootLoader* obBootLoader)
       m_obFAP(new CAccessProtect(obBootLoader)),
       m_obWriteOTP2File(new CWriteUserSystemData(obBootLoader)),
       m_obEnableSlib(new CEnableSlib(obBootLoader)),
-      m_obEnBank3(new CEnBank3(obBootLoader))
+      m_obEnBank3(new CEnBank3(obBootLoader)),
+      m_obFWCRC(new CFWCRC(obBootLoader))
 {
     m_EmType = OP_DOWNLOAD;
     m_strName = CResult::GetInfoString(Info_Operation_Download);
     const std::vector<COperation*> subs = {m_obErase, m_obVerify, m_obWriteSN, m_obFAP,
-                                           m_obWriteOTP2File, m_obEnableSlib, m_obEnBank3};
+                                           m_obWriteOTP2File, m_obEnableSlib, m_obEnBank3, m_obFWCRC};
     for (COperation* sub : subs)
         sub->SetSubOperation(true);
 }
@@ -88,6 +90,7 @@ CDownload::~CDownload()
     delete m_obWriteOTP2File;
     delete m_obEnableSlib;
     delete m_obEnBank3;
+    delete m_obFWCRC;
     FreeFiles();
     delete[] m_Parameters.m_UserSystemDataArray;
 }
@@ -112,7 +115,7 @@ void CDownload::SetOperationInfoDelegate(lpFunc func)
 {
     COperation::SetOperationInfoDelegate(func);
     const std::vector<COperation*> subs = {m_obErase, m_obVerify, m_obWriteSN, m_obFAP,
-                                           m_obWriteOTP2File, m_obEnableSlib, m_obEnBank3};
+                                           m_obWriteOTP2File, m_obEnableSlib, m_obEnBank3, m_obFWCRC};
     for (COperation* sub : subs)
         sub->SetOperationInfoDelegate(func);
 }
@@ -121,7 +124,7 @@ void CDownload::Cancel()
 {
     COperation::Cancel();
     const std::vector<COperation*> subs = {m_obErase, m_obVerify, m_obWriteSN, m_obFAP,
-                                           m_obWriteOTP2File, m_obEnableSlib, m_obEnBank3};
+                                           m_obWriteOTP2File, m_obEnableSlib, m_obEnBank3, m_obFWCRC};
     for (COperation* sub : subs)
         sub->Cancel();
 }
@@ -410,6 +413,13 @@ unsigned int CDownload::Action()
                 return r;
             }
         }
+        if (m_Parameters.m_bCRC) {
+            r = CheckCRC(offset, file);
+            if (r != 0 || IsCancel()) {
+                ResetMcuAfterEnableSlib();
+                return r;
+            }
+        }
     }
     CallCommand(COMMAND_DONE);
     return 0;
@@ -443,6 +453,14 @@ unsigned int CDownload::Verify(uint32_t offset, CProgramFile* file)
     m_obVerify->SetVerifyFile(file);
     m_obVerify->SetAddressOffset(offset);
     return m_obVerify->Start();
+}
+
+unsigned int CDownload::CheckCRC(uint32_t offset, CProgramFile* file)
+{
+    if (!m_obFWCRC)
+        return CResult::UNKNOWN_ERROR;
+    m_obFWCRC->SetCheckFile(file, offset);
+    return m_obFWCRC->Start();
 }
 
 unsigned int CDownload::EndStep(unsigned int result, bool& stop)

@@ -20,6 +20,7 @@ class CAccessProtect;
 class CWriteUserSystemData;
 class CEnableSlib;
 class CEnBank3;
+class CFWCRC;
 
 enum EraseMode { ERASEMODE_NONE = 0, NECESSARY = 1, GLOBAL = 2 };
 
@@ -55,6 +56,9 @@ struct DownloadParam {
     unsigned char m_bFlashType = 0x90;
     uint32_t m_uiFlashSize = 0;  // KB
     uint32_t m_uiFlashDA = 0;
+    // Check each file after writing it with the chip's firmware CRC (a run
+    // whose CRC differs is read back); with m_bVerify both checks run.
+    bool m_bCRC = false;
 };
 
 class CDownload : public COperation {
@@ -94,6 +98,7 @@ private:
     unsigned int Erase(EraseMode mode);
     unsigned int Download(uint32_t offset, CProgramFile* file);
     unsigned int Verify(uint32_t offset, CProgramFile* file);
+    unsigned int CheckCRC(uint32_t offset, CProgramFile* file);
     unsigned int WriteSN(uint32_t address, uint32_t number, uint32_t step);
     unsigned int FAP();
     unsigned int ApplyUserSystemData(unsigned char* data, uint32_t length);
@@ -116,6 +121,7 @@ private:
     CWriteUserSystemData* m_obWriteOTP2File;
     CEnableSlib* m_obEnableSlib;
     CEnBank3* m_obEnBank3;
+    CFWCRC* m_obFWCRC;
     DownloadParam m_Parameters;
     QList<uint32_t> m_uiAddressOffset;
 };
