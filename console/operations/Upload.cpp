@@ -58,6 +58,15 @@ unsigned int CUpload::Action()
                              element->dwDataLength);
         if (r != SUCCESS)
             return CResult::Convert(static_cast<int>(r));
+        // READ answers carry no check bytes: a byte changed on the line looks
+        // like the chip's own. A second read compared on the host confirms
+        // the element before it can reach the file.
+        r = KVBL_VERIFY(Handle(), static_cast<DWORD>(element->dwAddress), element->Data,
+                        element->dwDataLength, 0);
+        if (r == CMD_NOT_ALLOWED)
+            return CResult::PROGRAM_VERIFY_DATA_NOT_MATCHING;
+        if (r != SUCCESS)
+            return CResult::Convert(static_cast<int>(r));
         int s = m_obProgramFile->SetElement();
         if (s != 0)
             return static_cast<unsigned int>(s);

@@ -1,0 +1,87 @@
+// Reliability on the simulated chip: an upload never saves bytes the line
+// changed, and repeated sessions of a libKVBLLIB client leave no descriptor
+// behind.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "RunProgram.h"
+#include "SimProcess.h"
+#include "SoakCycle.h"
+
+namespace {
+
+std::string ScratchFolder() {
+  char templ[] = "/tmp/kvreliability-XXXXXX";
+  const char* made = mkdtemp(templ);
+  return made ? made : "";
+}
+
+struct FlipCase {
+  const char* link;
+  const char* connect;
+  const char* fault;
+};
+
+class UploadOverAChangedByte : public ::testing::TestWithParam<FlipCase> {};
+
+// The flipped byte lands in the READ answers of the upload. A READ answer
+// carries no check bytes, so only the upload's second read can catch it:
+// the run must fail and leave no file, never save the changed byte.
+TEST_P(UploadOverAChangedByte, FailsAndSavesNothing) {
+  const std::string folder = ScratchFolder();
+  ASSERT_FALSE(folder.empty());
+  std::vector<char> flash(8192);
+  for (size_t i = 0; i < flash.size(); ++i) flash[i] = char((i * 37 + (i >> 7)) & 0xFF);
+  std::ofstream(folder + "/flash.bin", std::ios::binary).write(flash.data(), std::streamsize(flash.size()));
+
+  kvtest::SimProcess sim;
+  ASSERT_TRUE(sim.start({"--link", GetParam().link, "--map", kvtest::mapDir(), "--load-flash", folder + "/flash.bin",
+                         "--fault", GetParam().fault}));
+  const std::string out = folder + "/up.bin";
+  const ProgramRun run = RunProgram(TARNFLASH_BINARY, {GetParam().connect, "--pn", sim.portName(), "-u", "--sec",
+                                                       "0-3", "--fn", out}, folder, 60);
+  EXPECT_NE(0, run.exitCode) << run.out;
+  EXPECT_NE(0, access(out.c_str(), F_OK)) << "a file was saved";
+  std::remove(out.c_str());
+  std::remove((folder + "/flash.bin").c_str());
+  rmdir(folder.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, UploadOverAChangedByte,
+                         ::testing::Values(FlipCase{"usart", "-com", "flip:1500:0x10"},
+                                           FlipCase{"usart", "-com", "flip:3000:0x10"},
+                                           FlipCase{"i2c", "-i2c", "flip:1500:0x10"},
+                                           FlipCase{"i2c", "-i2c", "flip:3000:0x10"},
+                                           FlipCase{"spi", "-spi", "flip:3000:0x10"},
+                                           FlipCase{"can", "-can", "flip:3000:0x10"}),
+                         [](const ::testing::TestParamInfo<FlipCase>& info) {
+                           std::string name = std::string(info.param.link) + "_" + info.param.fault;
+                           for (char& c : name)
+                             if (c == ':') c = '_';
+                           return name;
+                         });
+
+class RepeatedSessions : public ::testing::TestWithParam<const char*> {};
+
+// Every session opens and closes the terminal; none may leave a descriptor.
+TEST_P(RepeatedSessions, LeaveNoDescriptorBehind) {
+  const SoakLink* link = FindSoakLink(GetParam());
+  ASSERT_NE(nullptr, link);
+  kvtest::SimProcess sim;
+  ASSERT_TRUE(sim.start({"--link", link->name, "--map", kvtest::mapDir()}));
+  ASSERT_EQ("", SoakCycle(*link, sim.portName(), 1, 2));
+  const int before = CurrentUsage().openDescriptors;
+  for (unsigned c = 2; c <= 6; ++c) ASSERT_EQ("", SoakCycle(*link, sim.portName(), c, 2)) << "cycle " << c;
+  EXPECT_EQ(before, CurrentUsage().openDescriptors);
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, RepeatedSessions, ::testing::Values("usart", "i2c", "spi", "can"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+}  // namespace
