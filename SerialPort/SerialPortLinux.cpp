@@ -188,6 +188,29 @@ int CSerialPortLinux::receiveTimed(unsigned long lg, unsigned char* data) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
   unsigned long total = 0;
   for (;;) {
+    // Waits first: right after a send the answer is not there yet, and a
+    // read that finds nothing would cost a system call per exchange.
+    const Clock::time_point now = Clock::now();
+    int waitMs = 0;
+    if (now < deadline) {
+      const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
+      waitMs = static_cast<int>((left + 999) / 1000);
+    }
+    struct pollfd p = {fd, POLLIN, 0};
+    const int r = ::poll(&p, 1, waitMs);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (r == 0) {
+      if (Clock::now() >= deadline) return static_cast<int>(total);
+      continue;
+    }
+    if (!(p.revents & POLLIN)) {
+      if (p.revents & (POLLERR | POLLNVAL)) return -1;
+      // The other end hung up and nothing is left to read: nothing more comes.
+      return static_cast<int>(total);
+    }
     ssize_t n = ::read(fd, data + total, lg - total);
     if (n < 0) {
       if (errno == EINTR || errno == EAGAIN) n = 0;
@@ -195,19 +218,7 @@ int CSerialPortLinux::receiveTimed(unsigned long lg, unsigned char* data) {
     }
     total += static_cast<unsigned long>(n);
     if (total >= lg) return static_cast<int>(lg);
-    const Clock::time_point now = Clock::now();
-    if (now >= deadline) return static_cast<int>(total);
-    auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
-    struct pollfd p = {fd, POLLIN, 0};
-    int r = ::poll(&p, 1, static_cast<int>((left + 999) / 1000));
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (r == 0) continue;  // deadline re-checked above
-    if (p.revents & (POLLERR | POLLNVAL)) return -1;
-    // The other end hung up and nothing is left to read: nothing more comes.
-    if ((p.revents & POLLHUP) && !(p.revents & POLLIN)) return static_cast<int>(total);
+    if (n == 0 && (p.revents & POLLHUP)) return static_cast<int>(total);
   }
 }
 
