@@ -260,15 +260,14 @@ unsigned int CFWCRC::Action()
 
 unsigned int CFWCRC::GetFWCRCCode(CProgramFile* file, uint32_t offset)
 {
-    // These chips have no external bank: everything lies in the main flash.
-    return CheckFile(file, offset, false);
+    return CheckFile(file, offset);
 }
 
 unsigned int CFWCRC::GetFWCRCCode_S04(CProgramFile* file, uint32_t offset)
 {
     if (file)
         file->ResetElement();
-    return CheckFile(file, offset, true);
+    return CheckFile(file, offset);
 }
 
 uint32_t CFWCRC::GetLoadFileCRCCode(const unsigned char* bytes, uint32_t length)
@@ -292,7 +291,7 @@ void CFWCRC::CalculatePercent()
 }
 
 bool CFWCRC::GetSectorRuns(const std::vector<Piece>& pieces, unsigned int sectorSize,
-                           bool withBank3, uint32_t maxRunBytes, QList<SectorRun>& runs)
+                           uint32_t maxRunBytes, QList<SectorRun>& runs)
 {
     runs.clear();
     if (!FlashLayout::IsUsableSectorSize(sectorSize))
@@ -313,8 +312,6 @@ bool CFWCRC::GetSectorRuns(const std::vector<Piece>& pieces, unsigned int sector
                 sectors.insert(static_cast<int64_t>(s));
         }
         if (last >= FlashLayout::kBank3Base) {
-            if (!withBank3)
-                return false;
             const uint64_t bankFirst = std::max<uint64_t>(first, FlashLayout::kBank3Base);
             for (uint64_t s = (bankFirst - FlashLayout::kBank3Base) / FlashLayout::kBank3SectorSize;
                  s <= (last - FlashLayout::kBank3Base) / FlashLayout::kBank3SectorSize; ++s)
@@ -345,7 +342,7 @@ bool CFWCRC::GetSectorRuns(const std::vector<Piece>& pieces, unsigned int sector
     return true;
 }
 
-unsigned int CFWCRC::CheckFile(CProgramFile* file, uint32_t offset, bool withBank3)
+unsigned int CFWCRC::CheckFile(CProgramFile* file, uint32_t offset)
 {
     if (!file || file->GetElementCount() == 0)
         return CResult::FILES_EMPTY;
@@ -376,7 +373,7 @@ unsigned int CFWCRC::CheckFile(CProgramFile* file, uint32_t offset, bool withBan
               [](const Piece& a, const Piece& b) { return a.address < b.address; });
 
     QList<SectorRun> runs;
-    if (!GetSectorRuns(pieces, device->m_ISectorSize, withBank3, MAX_RUN_BYTES, runs))
+    if (!GetSectorRuns(pieces, device->m_ISectorSize, MAX_RUN_BYTES, runs))
         return CResult::FILES_BADADDRESSRANGE;
     for (const SectorRun& run : runs) {
         unsigned int r = CheckRun(run, pieces);

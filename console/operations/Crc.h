@@ -83,8 +83,8 @@ public:
     void CalculatePercent() override;
     using COperation::CalculatePercent;
 
-    // The per-file routines: series 1 and 2 (main flash only) and every
-    // other series (main flash and the external bank).
+    // The per-file routines: series 1 and 2, and every other series (which
+    // starts from the file's first element whatever its cursor).
     unsigned int GetFWCRCCode(CProgramFile* file, uint32_t offset);
     unsigned int GetFWCRCCode_S04(CProgramFile* file, uint32_t offset);
     static uint32_t GetLoadFileCRCCode(const unsigned char* bytes, uint32_t length);
@@ -103,18 +103,19 @@ public:
         uint32_t length = 0;
         const unsigned char* data = nullptr;
     };
-    // The sector runs that the pieces touch, in address order; runs stop at
-    // maxRunBytes. False when a piece lies below the flash, or above the main
-    // flash without withBank3, or with an unusable sector size.
+    // The sector runs that the pieces touch, in address order (main flash in
+    // its sectors, the external bank in 4 KB sectors); runs stop at
+    // maxRunBytes. False when a piece lies below the flash or past the
+    // 32-bit space, or with an unusable sector size.
     static bool GetSectorRuns(const std::vector<Piece>& pieces, unsigned int sectorSize,
-                              bool withBank3, uint32_t maxRunBytes, QList<SectorRun>& runs);
+                              uint32_t maxRunBytes, QList<SectorRun>& runs);
 
     static constexpr uint32_t MAX_RUN_BYTES = 256 * 1024;
 
 private:
     unsigned int OpenFile();
     unsigned int ConfirmAddressOffset();
-    unsigned int CheckFile(CProgramFile* file, uint32_t offset, bool withBank3);
+    unsigned int CheckFile(CProgramFile* file, uint32_t offset);
     unsigned int CheckRun(const SectorRun& run, const std::vector<Piece>& pieces);
     // Reads the run's covered bytes back; FWCRC_CHECK_FAILED when a byte
     // differs in two reads.

@@ -1,6 +1,6 @@
 // The host side of the firmware check and the project planning, without a
 // chip: the checksum against known values, the sector runs it is asked for,
-// the project's sectors, transfer pieces and part checks.
+// the project's sectors and part checks.
 
 #include "operations/Crc.h"
 #include "operations/Project.h"
@@ -46,21 +46,6 @@ TEST(FirmwareCrc, KnownValues)
     EXPECT_EQ(FirmwareCrc::Compute(padded.data(), padded.size()), 0xD9020D98u);
 }
 
-TEST(FirmwareCrc, ContinuesAcrossCallsAndWrappersAgree)
-{
-    Bytes data(4096);
-    for (size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<unsigned char>(i * 37 + 11);
-    const uint32_t whole = FirmwareCrc::Compute(data.data(), data.size());
-    const uint32_t first = FirmwareCrc::Compute(data.data(), 1000);
-    EXPECT_EQ(FirmwareCrc::Compute(data.data() + 1000, data.size() - 1000, first), whole);
-    EXPECT_EQ(CFWCRC::GetLoadFileCRCCode(data.data(), 4096), whole);
-    EXPECT_EQ(CFWCRC::GetLoadFileCRCCode_S04(data.data(), 4096), whole);
-    // One changed bit changes the checksum.
-    data[2047] ^= 0x10;
-    EXPECT_NE(FirmwareCrc::Compute(data.data(), data.size()), whole);
-}
-
 using Piece = CFWCRC::Piece;
 using SectorRuns = QList<CFWCRC::SectorRun>;
 
@@ -79,34 +64,32 @@ TEST(FirmwareCheckRuns, WholeSectorsEachFileCovers)
         const char* name;
         std::vector<Piece> pieces;
         unsigned int sectorSize;
-        bool withBank3;
         uint32_t maxRunBytes;
         bool ok;
         std::vector<std::vector<uint32_t>> runs;
     };
     const std::vector<Row> rows = {
-        {"unaligned piece over two sectors", {{0x08000700, 0x200, &byte}}, 2048, true, 1 << 20, true,
+        {"unaligned piece over two sectors", {{0x08000700, 0x200, &byte}}, 2048, 1 << 20, true,
          {{0x08000000, 2048, 2}}},
         {"gap between pieces splits the run",
-         {{0x08000000, 16, &byte}, {0x08002000, 16, &byte}}, 2048, true, 1 << 20, true,
+         {{0x08000000, 16, &byte}, {0x08002000, 16, &byte}}, 2048, 1 << 20, true,
          {{0x08000000, 2048, 1}, {0x08002000, 2048, 1}}},
         {"pieces in one sector give one sector",
-         {{0x08000010, 4, &byte}, {0x08000400, 4, &byte}}, 1024, false, 1 << 20, true,
+         {{0x08000010, 4, &byte}, {0x08000400, 4, &byte}}, 1024, 1 << 20, true,
          {{0x08000000, 1024, 2}}},
-        {"run capped", {{0x08000000, 5 * 1024, &byte}}, 1024, true, 2048, true,
+        {"run capped", {{0x08000000, 5 * 1024, &byte}}, 1024, 2048, true,
          {{0x08000000, 1024, 2}, {0x08000800, 1024, 2}, {0x08001000, 1024, 1}}},
-        {"external bank in 4 KB sectors", {{0x08400FFF, 2, &byte}}, 2048, true, 1 << 20, true,
+        {"external bank in 4 KB sectors", {{0x08400FFF, 2, &byte}}, 2048, 1 << 20, true,
          {{0x08400000, 4096, 2}}},
         {"main flash and bank are separate runs",
-         {{0x083FF800, 0x800, &byte}, {0x08400000, 1, &byte}}, 2048, true, 1 << 20, true,
+         {{0x083FF800, 0x800, &byte}, {0x08400000, 1, &byte}}, 2048, 1 << 20, true,
          {{0x083FF800, 2048, 1}, {0x08400000, 4096, 1}}},
-        {"bank without one refused", {{0x08400000, 1, &byte}}, 1024, false, 1 << 20, false, {}},
-        {"below the flash refused", {{0x07FFFFFF, 2, &byte}}, 2048, true, 1 << 20, false, {}},
-        {"unusable sector size refused", {{0x08000000, 2, &byte}}, 0, true, 1 << 20, false, {}},
+        {"below the flash refused", {{0x07FFFFFF, 2, &byte}}, 2048, 1 << 20, false, {}},
+        {"unusable sector size refused", {{0x08000000, 2, &byte}}, 0, 1 << 20, false, {}},
     };
     for (const Row& row : rows) {
         SectorRuns runs;
-        EXPECT_EQ(CFWCRC::GetSectorRuns(row.pieces, row.sectorSize, row.withBank3, row.maxRunBytes, runs),
+        EXPECT_EQ(CFWCRC::GetSectorRuns(row.pieces, row.sectorSize, row.maxRunBytes, runs),
                   row.ok)
             << row.name;
         if (row.ok) {
@@ -152,52 +135,6 @@ TEST(ProjectPlanning, NecessarySectors)
             << row.name;
 }
 
-TEST(ProjectPlanning, TransferPiecesOf1024Bytes)
-{
-    struct Row {
-        uint32_t size;
-        std::vector<std::pair<uint32_t, uint32_t>> pieces;  // offset, length
-    };
-    const std::vector<Row> rows = {
-        {2500, {{0, 1024}, {1024, 1024}, {2048, 452}}},
-        {1024, {{0, 1024}}},
-        {1, {{0, 1}}},
-        {0, {}},
-        {65536, {}},  // 64 pieces, checked by count below
-    };
-    for (const Row& row : rows) {
-        HEXFILEPARTINFO part;
-        part.PartStartAddress = 0x08000100;
-        part.PartSize = row.size;
-        for (uint32_t k = 0; k < row.size; ++k)
-            part.pData[k] = static_cast<uint8_t>(k);
-        std::vector<std::pair<uint32_t, uint32_t>> seen;
-        bool dataMatches = true;
-        unsigned int r = ForEachProjectPiece(
-            part, [&](uint32_t address, const unsigned char* data, uint32_t n) {
-                const uint32_t offset = address - part.PartStartAddress;
-                seen.push_back({offset, n});
-                dataMatches = dataMatches && data[0] == static_cast<unsigned char>(offset);
-                return 0u;
-            });
-        EXPECT_EQ(r, 0u);
-        EXPECT_TRUE(dataMatches) << row.size;
-        if (row.size == 65536)
-            EXPECT_EQ(seen.size(), 64u);
-        else
-            EXPECT_EQ(seen, row.pieces) << row.size;
-    }
-    // The first failing piece ends the walk with its code.
-    HEXFILEPARTINFO part;
-    part.PartSize = 4000;
-    int calls = 0;
-    EXPECT_EQ(ForEachProjectPiece(part, [&](uint32_t, const unsigned char*, uint32_t) {
-                  return ++calls == 2 ? 7u : 0u;
-              }),
-              7u);
-    EXPECT_EQ(calls, 2);
-}
-
 TEST(ProjectPlanning, PartsThatCannotBeWrittenAreRefused)
 {
     EXPECT_EQ(CDownloadProject::CheckParts({Record({{0x08000000, 65536}})}), 0u);
@@ -205,14 +142,6 @@ TEST(ProjectPlanning, PartsThatCannotBeWrittenAreRefused)
               static_cast<unsigned int>(CResult::FILES_BADPARAMETER));
     EXPECT_EQ(CDownloadProject::CheckParts({Record({{0xFFFFFF00, 0x101}})}),
               static_cast<unsigned int>(CResult::FILES_BADPARAMETER));
-}
-
-TEST(ProjectPlanning, SeriesWithAnSlibArea)
-{
-    for (int series : {0, 1, 2, 3, 6, 10, 11, 12, 24, 27, 33, -1})
-        EXPECT_FALSE(CDownloadProject::SeriesHasSlib(series)) << series;
-    for (int series : {4, 5, 7, 8, 9, 13, 14, 21, 23, 25, 26, 28, 31, 32})
-        EXPECT_TRUE(CDownloadProject::SeriesHasSlib(series)) << series;
 }
 
 }  // namespace
