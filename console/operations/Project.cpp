@@ -233,7 +233,15 @@ QList<int> CDownloadProject::GetNecessarySectorIndex()
     CDevice* device = m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr;
     if (!device)
         return QList<int>();
-    return GetProjectSectorIndex(m_Parameters.m_DownFileInfo, device->m_ISectorSize);
+    QList<int> sectors = GetProjectSectorIndex(m_Parameters.m_DownFileInfo, device->m_ISectorSize);
+    // The serial number is written after the records: its sector must be
+    // erased with theirs, as in the download.
+    if (m_Parameters.m_bWriteSN && !sectors.isEmpty()) {
+        int s = FlashLayout::FlashGetSectorIndex(m_Parameters.m_uiSNAddress, device->m_ISectorSize);
+        if (s >= 0 && !sectors.contains(s))
+            sectors.append(s);
+    }
+    return sectors;
 }
 
 bool CDownloadProject::SeriesHasSlib(int series)

@@ -124,6 +124,7 @@ public:
     // in 4 KB sectors. Parts of no bytes, below the flash or above
     // 0x1FFFFFFF add nothing.
     static QList<int> GetProjectSectorIndex(const QList<SFileInfo>& files, unsigned int sectorSize);
+    // The records' sectors, and the serial number's when one is written.
     QList<int> GetNecessarySectorIndex();
     // sLib on and any necessary sector inside its range:
     // SLIB_DOWNLOADFILE_IN_SLIBSECTOR_ERROR.
