@@ -128,6 +128,9 @@ int Walk(int argc, char** argv)
             code = Protection(argc, argv, i, m_obCCom);
         } else if (word == "-d") {
             code = Download(argc, argv, i, bErased, m_obCCom) ? EXIT_OK : EXIT_DOWNLOAD_FAILED;
+            // A mass erase serves the one download after it: that download
+            // has written flash, so a later one must erase its own sectors.
+            bErased = false;
         } else if (word == "-u") {
             code = Upload(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_UPLOAD_FAILED;
         } else if (word == "-usd" || word == "-o") {

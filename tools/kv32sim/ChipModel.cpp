@@ -181,7 +181,16 @@ bool ChipModel::read(uint32_t address, uint32_t n, uint8_t* out) const {
 
 bool ChipModel::write(uint32_t address, const uint8_t* data, uint32_t n) {
   // Everything is checked before anything is written.
-  return store(address, data, n, false) && store(address, data, n, true);
+  if (!(store(address, data, n, false) && store(address, data, n, true))) return false;
+  for (auto it = m_weak.lower_bound(address); it != m_weak.end() && it->first - address < n; ++it) {
+    if (area(it->first, 1) != Area::Flash) continue;
+    uint8_t& cell = m_m.flash[it->first - kFlashBase];
+    if ((cell | it->second) != cell && m_log)
+      m_log->note("FAULT weak cell %08X keeps bits %02X: %02X -> %02X", it->first, it->second, cell,
+                  static_cast<uint8_t>(cell | it->second));
+    cell |= it->second;
+  }
+  return true;
 }
 
 bool ChipModel::storeAcross(uint32_t address, const uint8_t* data, uint32_t n, bool apply) {

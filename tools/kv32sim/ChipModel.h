@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,9 @@ class ChipModel {
   // Refused: outside writable memory, protected or sLib sectors, bytes that
   // are neither erased (0xFF) nor already equal, locked OTP.
   bool write(uint32_t address, const uint8_t* data, uint32_t n);
+  // Worn flash cells (a fault): after an accepted write the given bits of
+  // these bytes read 1, whatever was programmed.
+  void setWeakCells(const std::map<uint32_t, uint8_t>& cells) { m_weak = cells; }
   // Page numbers below 0x8000 are main-flash sectors, 0x8000 + k the external
   // bank's 4 KB sectors. All are checked before any is erased.
   bool eraseSectors(const std::vector<uint16_t>& pages);
@@ -73,6 +77,7 @@ class ChipModel {
   static uint32_t crc32Words(const uint8_t* data, size_t n, uint32_t crc = 0xFFFFFFFF);
 
  private:
+  std::map<uint32_t, uint8_t> m_weak;
   enum class Area { None, Flash, Bank3, Sram, Option, Otp, Lock, System };
   Area area(uint32_t address, uint32_t n) const;
   // apply false: only checks.

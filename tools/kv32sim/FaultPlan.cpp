@@ -65,6 +65,14 @@ bool FaultPlan::add(const std::string& spec, std::string& error) {
     m_frames.push_back({a, static_cast<uint8_t>(b)});
     return true;
   }
+  if (kind == "weak") {
+    if (f.size() < 2 || f.size() > 3) return bad("wrong number of fields");
+    if (!parseNumber(f[1], UINT32_MAX, a)) return bad("address must be 0..0xFFFFFFFF");
+    b = 0x01;
+    if (f.size() == 3 && (!parseNumber(f[2], 0xFF, b) || b == 0)) return bad("mask must be 1..0xFF");
+    m_weak[static_cast<uint32_t>(a)] |= static_cast<uint8_t>(b);
+    return true;
+  }
   if (kind == "random") {
     if (f.size() != 3) return bad("wrong number of fields");
     if (!parseNumber(f[1], UINT64_MAX, a)) return bad("seed must be a number");

@@ -22,6 +22,8 @@ class SimLog;
 //                     silent until the host closes and reopens the terminal
 //   random:SEED:P     every byte sent to the host is dropped or flipped with
 //                     probability P (0..1), from a generator seeded with SEED
+//   weak:ADDR[:MASK]  a worn flash cell: the bits of MASK (0x01) of the byte
+//                     at ADDR never program to 0, yet the write is acknowledged
 class FaultPlan {
  public:
   // Adds one description; false (with a reason) when it is malformed.
@@ -36,6 +38,8 @@ class FaultPlan {
   CommandAction command(uint8_t cmd);
   // Called for every bridge data frame; true with the status to answer.
   bool bridgeFrame(uint8_t& status);
+  // Worn cells: address -> bits that stay 1 whatever is programmed.
+  const std::map<uint32_t, uint8_t>& weakCells() const { return m_weak; }
 
  private:
   struct Byte { uint64_t index; bool drop; uint8_t mask; };
@@ -50,6 +54,7 @@ class FaultPlan {
   uint64_t m_hostBytes = 0;
   uint64_t m_bridgeFrames = 0;
   std::map<uint8_t, uint64_t> m_cmdCount;
+  std::map<uint32_t, uint8_t> m_weak;
   SimLog* m_log = nullptr;
 };
 

@@ -122,6 +122,7 @@ int main(int argc, char** argv) {
   makeUid(o, profile.pid, uid);
   ChipModel chip(profile, uid);
   chip.setLog(&log);
+  chip.setWeakCells(faults.weakCells());
   if (!o.stateFile.empty() && access(o.stateFile.c_str(), F_OK) == 0) {
     if (!loadState(chip.memory(), profile, o.stateFile, error)) {
       fprintf(stderr, "kv32sim: %s\n", error.c_str());
