@@ -17,8 +17,6 @@
 
 namespace {
 
-const int kOpenAttempts = 10;
-const unsigned long kOpenRetryMs = 1000;
 const unsigned long kSettleMs = 50;
 const DWORD kDefaultTimeOutMs = 5000;
 
@@ -179,59 +177,12 @@ unsigned int CFWCRC::InitAction()
 unsigned int CFWCRC::OpenFile()
 {
     FreeFiles();
-    CDevice* device = m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr;
-    for (const std::string& path : m_Parameters.m_strDownPathFile) {
-        CProgramFile* file = new CProgramFile();
-        file->SetOptimizeForOpen(false);
-        int r = 0;
-        for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-            r = file->Open(path, device);
-            if (r == 0)
-                break;
-            SleepUnlessCancelled(kOpenRetryMs);
-            if (IsCancel())
-                break;
-        }
-        if (r != 0) {
-            delete file;
-            return static_cast<unsigned int>(r);
-        }
-        if (file->GetElementCount() == 0) {
-            delete file;
-            return CResult::FILES_EMPTY;
-        }
-        m_obProgramFile.append(file);
-    }
-    if (!m_obProgramFile.isEmpty()) {
-        m_InitInfo.m_strFilePath = m_obProgramFile.first()->GetPath();
-        m_InitInfo.m_uiFileSize = m_obProgramFile.first()->GetFileSize();
-    }
-    return 0;
+    return OpenProgramFiles(m_Parameters.m_strDownPathFile, false, m_obProgramFile);
 }
 
 unsigned int CFWCRC::ConfirmAddressOffset()
 {
-    m_uiAddressOffset.clear();
-    if (m_obProgramFile.isEmpty())
-        return CResult::UNKNOWN_ERROR;
-    for (int i = 0; i < m_obProgramFile.size(); ++i) {
-        CProgramFile* file = m_obProgramFile[i];
-        if (file->GetType() == CFiles::BIN) {
-            unsigned int fileStart = 0;
-            int r = file->GetStartAddress(&fileStart);
-            if (r != 0)
-                return static_cast<unsigned int>(r);
-            uint32_t requested = i < m_Parameters.m_uiStartAddress.size()
-                                     ? m_Parameters.m_uiStartAddress[i]
-                                     : FlashLayout::kFlashBase;
-            m_uiAddressOffset.append(requested - fileStart);
-        } else if (file->GetType() == CFiles::UNKNOWN) {
-            return CResult::UNKNOWN_ERROR;
-        } else {
-            m_uiAddressOffset.append(0);
-        }
-    }
-    return 0;
+    return AddressOffsetsOf(m_obProgramFile, m_Parameters.m_uiStartAddress, m_uiAddressOffset);
 }
 
 unsigned int CFWCRC::Action()

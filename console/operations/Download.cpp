@@ -19,8 +19,6 @@
 
 namespace {
 
-const int kOpenAttempts = 10;
-const unsigned long kOpenRetryMs = 1000;
 
 // Appends every sector that [begin, end] touches, main flash and external
 // bank alike, skipping sectors already seen.
@@ -181,59 +179,12 @@ unsigned int CDownload::InitAction()
 unsigned int CDownload::OpenFile()
 {
     FreeFiles();
-    CDevice* device = m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr;
-    for (const std::string& path : m_Parameters.m_strDownPathFile) {
-        CProgramFile* file = new CProgramFile();
-        file->SetOptimizeForOpen(m_Parameters.m_bOptimize);
-        int r = 0;
-        for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-            r = file->Open(path, device);
-            if (r == 0)
-                break;
-            SleepUnlessCancelled(kOpenRetryMs);
-            if (IsCancel())
-                break;
-        }
-        if (r != 0) {
-            delete file;
-            return static_cast<unsigned int>(r);
-        }
-        if (file->GetElementCount() == 0) {
-            delete file;
-            return CResult::FILES_EMPTY;
-        }
-        m_lsProgramFile.append(file);
-    }
-    if (!m_lsProgramFile.isEmpty()) {
-        m_InitInfo.m_strFilePath = m_lsProgramFile.first()->GetPath();
-        m_InitInfo.m_uiFileSize = m_lsProgramFile.first()->GetFileSize();
-    }
-    return 0;
+    return OpenProgramFiles(m_Parameters.m_strDownPathFile, m_Parameters.m_bOptimize, m_lsProgramFile);
 }
 
 unsigned int CDownload::ConfirmAddressOffset()
 {
-    m_uiAddressOffset.clear();
-    if (m_lsProgramFile.isEmpty())
-        return CResult::UNKNOWN_ERROR;
-    for (int i = 0; i < m_lsProgramFile.size(); ++i) {
-        CProgramFile* file = m_lsProgramFile[i];
-        if (file->GetType() == CFiles::BIN) {
-            unsigned int fileStart = 0;
-            int r = file->GetStartAddress(&fileStart);
-            if (r != 0)
-                return static_cast<unsigned int>(r);
-            uint32_t requested = i < m_Parameters.m_uiStartAddress.size()
-                                     ? m_Parameters.m_uiStartAddress[i]
-                                     : FlashLayout::kFlashBase;
-            m_uiAddressOffset.append(requested - fileStart);
-        } else if (file->GetType() == CFiles::UNKNOWN) {
-            return CResult::UNKNOWN_ERROR;
-        } else {
-            m_uiAddressOffset.append(0);
-        }
-    }
-    return 0;
+    return AddressOffsetsOf(m_lsProgramFile, m_Parameters.m_uiStartAddress, m_uiAddressOffset);
 }
 
 QList<int> CDownload::GetSectorsOfRanges(const QList<AddressRange>& ranges,

@@ -1,6 +1,9 @@
 #include "operations/Operation.h"
 
+#include "files/ProgramFile.h"
 #include "link/BootLoader.h"
+#include "operations/FlashLayout.h"
+#include "result/Result.h"
 
 #include <cstdint>
 
@@ -256,4 +259,66 @@ bool COperation::IsCancel() const
 bool COperation::IsDone() const
 {
     return m_emCommand.load() == COMMAND_DONE;
+}
+
+unsigned int COperation::OpenProgramFiles(const QList<std::string>& paths, bool optimize,
+                                          QList<CProgramFile*>& files)
+{
+    const int kOpenAttempts = 10;
+    const unsigned long kOpenRetryMs = 1000;
+    CDevice* device = m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr;
+    for (const std::string& path : paths) {
+        CProgramFile* file = new CProgramFile();
+        file->SetOptimizeForOpen(optimize);
+        int r = 0;
+        for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+            r = file->Open(path, device);
+            if (r == 0)
+                break;
+            SleepUnlessCancelled(kOpenRetryMs);
+            if (IsCancel())
+                break;
+        }
+        if (r != 0) {
+            delete file;
+            return static_cast<unsigned int>(r);
+        }
+        if (file->GetElementCount() == 0) {
+            delete file;
+            return CResult::FILES_EMPTY;
+        }
+        files.append(file);
+    }
+    if (!files.isEmpty()) {
+        m_InitInfo.m_strFilePath = files.first()->GetPath();
+        m_InitInfo.m_uiFileSize = files.first()->GetFileSize();
+    }
+    return 0;
+}
+
+unsigned int COperation::AddressOffsetsOf(const QList<CProgramFile*>& files,
+                                          const QList<uint32_t>& startAddresses,
+                                          QList<uint32_t>& offsets)
+{
+    offsets.clear();
+    if (files.isEmpty())
+        return CResult::UNKNOWN_ERROR;
+    for (int i = 0; i < files.size(); ++i) {
+        CProgramFile* file = files[i];
+        if (file->GetType() == CFiles::BIN) {
+            unsigned int fileStart = 0;
+            int r = file->GetStartAddress(&fileStart);
+            if (r != 0)
+                return static_cast<unsigned int>(r);
+            uint32_t requested = i < startAddresses.size()
+                                     ? startAddresses[i]
+                                     : FlashLayout::kFlashBase;
+            offsets.append(requested - fileStart);
+        } else if (file->GetType() == CFiles::UNKNOWN) {
+            return CResult::UNKNOWN_ERROR;
+        } else {
+            offsets.append(0);
+        }
+    }
+    return 0;
 }

@@ -5,6 +5,7 @@
 // life cycle (initialise, repeat one step, finish) and one callback that
 // receives typed information records at each stage.
 
+#include <QList>
 #include <QThread>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <string>
 
 class CBootLoader;
+class CProgramFile;
 
 enum OP_Type {
     OP_ERASE = 0,
@@ -136,6 +138,19 @@ protected:
     void* Handle() const;
     // Waits up to ms milliseconds; returns early when a cancel arrives.
     void SleepUnlessCancelled(unsigned long ms) const;
+
+    // Opens each image file for the connected chip, appending it to files
+    // (owned by the caller). A file is tried a few times, a second apart, in
+    // case another program is still writing it; an empty file is refused
+    // with FILES_EMPTY. The first file fills the init record's file fields.
+    unsigned int OpenProgramFiles(const QList<std::string>& paths, bool optimize,
+                                  QList<CProgramFile*>& files);
+    // Where each file goes: a binary file is moved to its requested load
+    // address (the flash base when none is given), other kinds carry their
+    // own addresses (offset 0).
+    static unsigned int AddressOffsetsOf(const QList<CProgramFile*>& files,
+                                         const QList<uint32_t>& startAddresses,
+                                         QList<uint32_t>& offsets);
 
     OP_Type m_EmType;
     std::string m_strName;
