@@ -109,6 +109,27 @@ unsigned int FILES_GetMemoryMapping(const char* path, short* count, char* name, 
   });
 }
 
+unsigned int FILES_GetMapValue(const char* path, const char* section, const char* key, char* value,
+                               unsigned long size, unsigned long* length) {
+  return guarded([&]() -> unsigned int {
+    if (!path || !section || !key || !length || (size && !value)) return FILES_BADPARAMETER;
+    std::string text;
+    unsigned int r = FileIO::readAll(path, text, kMaxMapBytes);
+    if (r != FILES_NOERROR) return r;
+    IniFile ini;
+    if ((r = ini.parse(text)) != FILES_NOERROR) return r;
+    std::string found;
+    ini.value(section, key, found);
+    *length = found.size();
+    if (size) {
+      const size_t n = std::min<size_t>(found.size(), size - 1);
+      std::memcpy(value, found.data(), n);
+      value[n] = '\0';
+    }
+    return FILES_NOERROR;
+  });
+}
+
 unsigned int FILES_CreateImage(FILES_HIMAGE* image, int) {
   return guarded([&]() -> unsigned int {
     if (!image) return FILES_BADPARAMETER;

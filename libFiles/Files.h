@@ -84,6 +84,16 @@ FILES_API FILES_KIND FILES_GetFileKind(const char* path);
 FILES_API unsigned int FILES_GetMemoryMapping(const char* path, short* count, char* name, short* packetSize,
                                               MAPPING* mapping, unsigned char* sectorsPerSector);
 
+// One value of an INI file such as a device map, read by the rule every
+// map is read by: a comment is a whole line whose first non-blank character
+// is ';' or '#'; a value runs to the end of its line with its outer blanks
+// trimmed, so "a;b" is the value a;b. Copies at most size - 1 characters and
+// a terminator into value (size 0: nothing) and sets *length to the value's
+// full length; an absent key gives an empty value. Fails when the file
+// cannot be read or is no INI file.
+FILES_API unsigned int FILES_GetMapValue(const char* path, const char* section, const char* key, char* value,
+                                         unsigned long size, unsigned long* length);
+
 // flag is ignored (kept for callers that pass 1).
 FILES_API unsigned int FILES_CreateImage(FILES_HIMAGE* image, int flag);
 // One 0xFF-filled element per sector of the mapping, in sector order, then

@@ -11,8 +11,12 @@ namespace libfiles {
 
 class IniFile {
  public:
-  // [Section] lines, key=value lines, ';' or '#' comment lines. Section
-  // and key names are case-sensitive; the first value of a key wins.
+  // [Section] lines, key=value lines and comment lines, whose first
+  // non-blank character is ';' or '#'. Nothing else is a comment: a value
+  // runs to the end of its line (outer blanks trimmed, one pair of
+  // surrounding double quotes removed), ';' and '#' inside it included.
+  // Section and key names are case-sensitive; the first value of a key wins.
+  // Any other line makes the whole text FILES_BADFORMAT.
   unsigned int parse(const std::string& text);
   // Value of section/key; false when absent.
   bool value(const std::string& section, const std::string& key, std::string& out) const;

@@ -1,9 +1,11 @@
 #include "device/KV32F4Device.h"
 
 #include <QDir>
-#include <QSettings>
 #include <QStringList>
 
+#include <vector>
+
+#include "Files.h"
 #include "device/MapCatalogue.h"
 #include "device/Mapping.h"
 
@@ -15,10 +17,17 @@ const unsigned int kBlockSizeS13 = 0x10000;
 }  // namespace
 
 QString CKV32F4Device::KVmapReadValue(const QString& Section, const QString& Keyname, const QString& filePath) {
-  QSettings settings(filePath, QSettings::IniFormat);
-  const QVariant v = settings.value(Section + QLatin1Char('/') + Keyname);
-  if (v.type() == QVariant::StringList) return v.toStringList().join(QLatin1Char(','));
-  return v.toString();
+  const QByteArray path = filePath.toLocal8Bit(), section = Section.toUtf8(), key = Keyname.toUtf8();
+  std::vector<char> value(256);
+  unsigned long length = 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    if (FILES_GetMapValue(path.constData(), section.constData(), key.constData(), value.data(), value.size(),
+                          &length) != libfiles::FILES_NOERROR)
+      return QString();
+    if (length < value.size()) return QString::fromUtf8(value.data(), int(length));
+    value.resize(length + 1);  // a long value: read again with room for it
+  }
+  return QString();
 }
 
 QString CKV32F4Device::FindMapFile(const std::string& strPID, const std::string& strSerial) {

@@ -13,8 +13,9 @@ class CKV32F4Device : public CDevice {
 
   // Some map file claims the chip (same test as the constructor).
   bool IsDevicePID(const std::string& strPID, const std::string& strSerial) const;
-  // Value of Section/Keyname in an INI file as text; empty when absent.
-  // Values that the INI reader splits at commas are joined back.
+  // Value of Section/Keyname in a map file as text, read by the image-file
+  // library's map reader (a value runs to the end of its line); empty when
+  // absent or when the file is unreadable or no INI file.
   static QString KVmapReadValue(const QString& Section, const QString& Keyname, const QString& filePath);
 
   unsigned int m_UiFlashSizeAddress = 0x1FFFF7E0;

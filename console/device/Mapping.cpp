@@ -26,12 +26,15 @@ void CMapping::Clear() {
   m_NAlternate = 0;
   m_StrName.clear();
   m_sPacketSize = 0;
+  m_bBroken = false;
 }
 
 void CMapping::MemoryMapping() {
   Clear();
   const QString path = KVmapDirectory() + QString::fromStdString(m_StrMapFile);
   if (!QFileInfo(path).isFile()) return;
+  // From here on every early return leaves a file that could not be used.
+  m_bBroken = true;
   const QByteArray p = path.toLocal8Bit();
   short count = 0, packet = 0;
   char name[128] = {0};
@@ -68,6 +71,7 @@ void CMapping::MemoryMapping() {
   m_NAlternate = lib->nAlternate;
   m_StrName = lib->Name;
   m_sPacketSize = packet;
+  m_bBroken = false;
 }
 
 int CMapping::GetSectorNums() const { return m_ipMapping ? int(m_ipMapping->NbSectors) : -1; }

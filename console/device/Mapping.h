@@ -17,6 +17,9 @@ class CMapping {
   // Fills the sector list from <catalogue>/<target>.KVmap; a missing or
   // broken file leaves the mapping empty (no sectors, packet size 0).
   void MemoryMapping();
+  // The sector file exists but yielded no sectors (unreadable, no map, or
+  // no memory for it): the chip must not be used with this mapping.
+  bool IsBroken() const { return m_bBroken; }
   // Sector count, -1 when there are none.
   int GetSectorNums() const;
   // Index of the sector that starts exactly at uiAddress, else -1.
@@ -40,6 +43,7 @@ class CMapping {
   MAPPING m_scMapping{};
   MAPPING* m_ipMapping = nullptr;  // owns the sector array the library fills
   short m_sPacketSize = 0;
+  bool m_bBroken = false;
 };
 
 #endif

@@ -181,6 +181,12 @@ int CBootLoader::InitDevice()
     m_ObDevice = m_pDeviceManager.GetDevice(strPID, serial, flashSize);
     if (m_ObDevice == nullptr)
         return CResult::Convert(kLibUnrecognizedDevice);
+    // A sector file that exists but cannot be read would leave a connected
+    // chip without sectors, on which every download fails later.
+    if (m_ObDevice->m_CMapping != nullptr && m_ObDevice->m_CMapping->IsBroken()) {
+        m_ObDevice = nullptr;
+        return CResult::FILES_BADFORMAT;
+    }
     const int packetSize = m_ObDevice->m_CMapping != nullptr ? m_ObDevice->m_CMapping->GetPacketSize() : 0;
     (void)SetComPaketSize(packetSize);
     std::string version;

@@ -252,6 +252,50 @@ TEST(ConsoleConnect, SilentLineAndUnknownChip)
     EXPECT_EQ(run.out, std::string(kBanner) + "I2C Connect......\nInit Device Failed!\n");
 }
 
+// One reading rule for every map file: a comment is a whole line, a value
+// runs to the end of its line. A sector file that exists but cannot be read
+// fails the connect; a missing one leaves a chip without sectors.
+TEST(ConsoleConnect, MapValuesRunToTheEndOfTheLine)
+{
+    const std::string sectors = "[Sector0]\nAddress=0x08000000\nSize=0x800\nCount=128\n";
+    struct Case {
+        const char* what;
+        std::string identity;
+        const char* sectorFile;  // null: none
+        int code;
+        std::string printed;
+    };
+    const Case cases[] = {
+        {"identifiers separated by ';'",
+         "[Product]\nPID=11111111;70040241\nSerial=04\nName=KV32S04\n[Sector0]\nSize=0x800\n",
+         "  ; blanks before a comment\n[Product]\nName=KV32S04_256K\n# another\nPacketSize=252\n", 0,
+         Identity("I2C Connect......", "KV32S04", 256, "70040241")},
+        {"a comment after a value is part of it",
+         "[Product]\nPID=70040241\nSerial=04\nName=KV32S04\n[Sector0]\nSize=0x800\n",
+         "[Product]\nPacketSize=252 ; bytes per WRITE\n", 2, "I2C Connect......\nInit Device Failed!\n"},
+        {"no sector file", "[Product]\nPID=70040241\nSerial=04\nName=KV32S04\n[Sector0]\nSize=0x800\n",
+         nullptr, 0, Identity("I2C Connect......", "KV32S04", 256, "70040241")},
+    };
+    for (const Case& c : cases) {
+        WorkDir dir;
+        ASSERT_EQ(std::system(("mkdir -p '" + dir.path() + "/Map'").c_str()), 0);
+        auto write = [&](const std::string& name, const std::string& text) {
+            FILE* f = std::fopen((dir.path() + "/Map/" + name).c_str(), "w");
+            ASSERT_NE(f, nullptr);
+            std::fputs(text.c_str(), f);
+            std::fclose(f);
+        };
+        write("KV32S04.KVmap", c.identity);
+        if (c.sectorFile)
+            write("KV32S04_256K.KVmap", c.sectorFile + sectors);
+        kvtest::SimProcess sim;
+        ASSERT_TRUE(sim.start({"--link", "i2c"}));
+        ProgramRun run = RunIn(dir, {"-i2c", "--pn", sim.portName()});
+        EXPECT_EQ(run.exitCode, c.code) << c.what;
+        EXPECT_EQ(run.out, kBanner + c.printed) << c.what;
+    }
+}
+
 TEST(ConsoleConnect, LinkIdentityAndProtectionStatus)
 {
     struct Case { const char* protect; bool enabled; };

@@ -15,17 +15,20 @@ namespace {
 
 TEST(Catalogue, FirstFileByNameWinsAndMatchingIsCaseSensitiveSubstring) {
   TempMapDir dir;
-  // Both claim 70040241; "A_family" sorts first. Its PID list is split by the
-  // INI reader at the commas and must still match every member.
+  // Both claim 70040241; "A_family" sorts first. Its PID list, separated by
+  // any characters, matches every member.
   dir.write("Map/B_family.KVmap", MapText("70040241", "04", "Bee", 2, 0x800, 128));
-  dir.write("Map/A_family.KVmap", MapText("700401C1,70040241,700A0101", "04,0A", "Ay", 2, 0x800, 128));
+  dir.write("Map/A_family.KVmap", MapText("700401C1,70040241;700A0101", "04;0A", "Ay", 2, 0x800, 128));
   dir.write("Map/notes.txt", MapText("7777AAAA", "04", "Txt", 2, 0x800, 128));
   dir.write("Map/S13.KVmap", MapText("700D0401", "0D", "KV32S13", 0, 0x1000, 1024));
+  // A list longer than the first read's buffer.
+  dir.write("Map/Long.KVmap", MapText(std::string(300, '0') + ";7033ABCD", "33", "Long", 2, 0x800, 128));
   const struct {
     const char *pid, *serial, *name;  // name null: not recognised
   } cases[] = {{"70040241", "04", "Ay"},    {"700A0101", "0A", "Ay"},     {"700401C1", "04", "Ay"},
                {"70040241", "05", nullptr}, {"700a0101", "0A", nullptr},  {"7777AAAA", "04", nullptr},
-               {"", "04", nullptr},         {"70040241", "", nullptr},    {"700D0401", "0D", "KV32S13"}};
+               {"", "04", nullptr},         {"70040241", "", nullptr},    {"700D0401", "0D", "KV32S13"},
+               {"7033ABCD", "33", "Long"}};
   CDeviceManager manager;
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.pid) + "/" + c.serial);
@@ -59,6 +62,8 @@ TEST(Catalogue, SameChipIsCachedOtherFlashSizeUsesItsOwnSectorFile) {
   EXPECT_EQ(big->m_CMapping->GetSectorNums(), 128);
   // No KV32S01_64K.KVmap: the chip is known but has no sectors.
   EXPECT_EQ(small->m_CMapping->GetSectorNums(), -1);
+  EXPECT_FALSE(small->m_CMapping->IsBroken());
+  EXPECT_FALSE(big->m_CMapping->IsBroken());
   EXPECT_EQ(small->m_CMapping->GetPacketSize(), 0);
   EXPECT_EQ(small->m_CMapping->GetIpMapping(), nullptr);
   EXPECT_EQ(small->m_CMapping->GetSectorIndex(0x08000000), -1);
@@ -108,6 +113,7 @@ TEST(Mapping, BrokenSectorFilesLeaveAnEmptyMapping) {
       head + "[Sector1]\nAddress=0x08000000\nSize=0x800\n",  // no Sector0
       head + "garbage line\n" + s0 + "Size=0x800\n",
       head + "[Sector0]\nSize=0x800\n",  // the first run needs an address
+      "[Product]\nPacketSize=252 ; bytes per WRITE\n" + s0 + "Size=0x800\n",  // the comment is the value's
   };
   for (const std::string& text : broken) {
     SCOPED_TRACE(text);
@@ -117,6 +123,7 @@ TEST(Mapping, BrokenSectorFilesLeaveAnEmptyMapping) {
     EXPECT_EQ(mapping.GetSectorNums(), -1);
     EXPECT_EQ(mapping.GetPacketSize(), 0);
     EXPECT_EQ(mapping.GetIpMapping(), nullptr);
+    EXPECT_TRUE(mapping.IsBroken());
   }
   TempMapDir dir;  // a folder where the file should be
   ASSERT_EQ(mkdir((dir.path() + "/Map").c_str(), 0755) | mkdir((dir.path() + "/Map/X_64K.KVmap").c_str(), 0755), 0);
