@@ -53,6 +53,9 @@ void CloseConnection();
 void man();
 bool Is_Option(const char* token);
 bool Is_SubOption(const char* token);
+// A sub-option word of the given command: the common words, and the words
+// of this program's own that belong to that command (-d: "--crc").
+bool Is_SubOptionOf(const char* token, const std::string& command);
 // bad parameter "token"
 void WriteBadParameterInfor(char** argv, int i);
 // Prints the text as one line (and flushes); it does not wait for input.

@@ -4,7 +4,7 @@
 #include "cli/Handlers.h"
 
 CSubOptionWalk::CSubOptionWalk(int argc, char** argv, int& index, bool connectVariant)
-    : m_argc(argc), m_argv(argv), m_i(index), m_bConnect(connectVariant)
+    : m_argc(argc), m_argv(argv), m_i(index), m_bConnect(connectVariant), m_strCommand(Current())
 {
 }
 
@@ -36,7 +36,7 @@ bool CSubOptionWalk::Next()
         m_bDone = true;
         return false;
     }
-    if (!Is_SubOption(token.c_str())) {
+    if (!Is_SubOptionOf(token.c_str(), m_strCommand)) {
         m_bBad = true;
         m_bDone = true;
         return false;

@@ -4,8 +4,8 @@
 // after the current one:
 //  - a command word ends the walk with the index on it (the main walk takes
 //    it next);
-//  - a token that is no sub-option word ends the walk as Bad() with the index
-//    on it (the handler reports it);
+//  - a token that is no sub-option word of the command ends the walk as
+//    Bad() with the index on it (the handler reports it);
 //  - a sub-option takes the following token as its value (empty when the line
 //    ends there); a sub-option that takes no value calls StepBack() so that
 //    the token after it is looked at again.
@@ -41,6 +41,7 @@ private:
     char** m_argv;
     int& m_i;
     bool m_bConnect;
+    std::string m_strCommand;  // the command word the walk started on
     bool m_bBad = false;
     bool m_bDone = false;
     bool m_bHasValue = false;

@@ -22,7 +22,15 @@ const char* const kSubOptionWords[] = {
     "--erp", "--drp", "--ewp", "--dwp", "--efap", "--efap1", "--efap2", "--dfap",
     "--eepp", "--depp", "--a", "--addr", "--rate", "--dc", "--speed", "--fn",
     "--v", "--o", "--get", "--set", "--ft", "--fs", "--fda", "--remap",
-    "--crc",
+};
+
+// Sub-option words of this program's own: each belongs to one command only,
+// and after any other command it is a bad parameter.
+const struct {
+    const char* word;
+    const char* command;
+} kOwnSubOptionWords[] = {
+    {"--crc", "-d"},
 };
 
 } // namespace
@@ -44,6 +52,19 @@ bool Is_SubOption(const char* token)
     const std::string lower = ShareParameter::ToLower(token);
     for (const char* word : kSubOptionWords)
         if (lower == word)
+            return true;
+    return false;
+}
+
+bool Is_SubOptionOf(const char* token, const std::string& command)
+{
+    if (Is_SubOption(token))
+        return true;
+    if (token == nullptr)
+        return false;
+    const std::string lower = ShareParameter::ToLower(token);
+    for (const auto& own : kOwnSubOptionWords)
+        if (lower == own.word && command == own.command)
             return true;
     return false;
 }

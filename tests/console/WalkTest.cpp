@@ -90,6 +90,32 @@ TEST(ConsoleWalk, SubOptionWalk)
     }
 }
 
+// The program's own sub-option words belong to one command each; after any
+// other command they are bad parameters, as any unknown word.
+TEST(ConsoleWalk, SubOptionWordsPerCommand)
+{
+    struct Case {
+        const char* command;
+        const char* word;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"-d", "--crc", true},      {"-d", "--CRC", true},     {"-e", "--crc", false},
+        {"-u", "--crc", false},     {"-p", "--crc", false},    {"-r", "--crc", false},
+        {"-usd", "--crc", false},   {"-otp", "--crc", false},  {"-enspim", "--crc", false},
+        {"-com", "--crc", false},   {"-i2c", "--crc", false},  {"-e", "--fn", true},
+        {"-u", "--addr", true},     {"-d", "--y", false},
+    };
+    for (const Case& c : cases) {
+        Args a({c.command, c.word, "1"});
+        const bool connect = c.command[1] == 'c' || c.command[1] == 'i';
+        WalkResult r = RunWalk(a, connect);
+        EXPECT_EQ(!r.bad, c.accepted) << c.command << " " << c.word;
+        EXPECT_EQ(r.end, c.accepted ? 3 : 1) << c.command << " " << c.word;
+        EXPECT_EQ(Is_SubOptionOf(c.word, c.command), c.accepted) << c.command << " " << c.word;
+    }
+}
+
 TEST(ConsoleWalk, NeverLeavesTheArguments)
 {
     // Every prefix of a line of sub-options only: the index ends within 0..argc.
