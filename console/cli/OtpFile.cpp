@@ -53,8 +53,10 @@ OtpFileStatus ParseOTPRecords(const unsigned char* bytes, size_t length,
                               QList<OTP_CONFIG_INFO>& records)
 {
     records.clear();
-    if (bytes == nullptr || length == 0)
-        return OTP_FILE_EMPTY;
+    if (length == 0)
+        return OTP_FILE_OK;
+    if (bytes == nullptr)
+        return OTP_FILE_UNREADABLE;
     const size_t count = length / OTP_RECORD_LENGTH;
     for (size_t k = 0; k < count; ++k) {
         const unsigned char* r = bytes + k * OTP_RECORD_LENGTH;
@@ -73,8 +75,6 @@ OtpFileStatus ParseOTPRecords(const unsigned char* bytes, size_t length,
 OtpFileStatus CheckOTPRecords(const QList<OTP_CONFIG_INFO>& records, uint32_t dataLength,
                               uint32_t lockLength)
 {
-    if (records.isEmpty())
-        return OTP_FILE_EMPTY;
     for (int i = 0; i < records.size(); ++i) {
         const OTP_CONFIG_INFO& r = records[i];
         const bool write = r.WriteFlag == 0;
@@ -99,7 +99,7 @@ std::string OtpFileStatusText(OtpFileStatus status)
     switch (status) {
     case OTP_FILE_OK: return std::string();
     case OTP_FILE_UNREADABLE: return "The OTP data file cannot be read.";
-    case OTP_FILE_EMPTY: return "The OTP data file holds no record.";
+    case OTP_FILE_TOO_LARGE: return "The OTP data file is too large.";
     case OTP_FILE_PARTIAL: return "The OTP data file ends in a partial record.";
     case OTP_FILE_DATA_OUTSIDE: return "An OTP data record lies outside the OTP data area.";
     case OTP_FILE_LOCK_OUTSIDE: return "An OTP lock index lies outside the OTP lock area.";
@@ -115,10 +115,10 @@ OtpFileStatus OTPProjectFileOpen(const std::string& path)
     if (path.empty() || !file.open(QIODevice::ReadOnly))
         return OTP_FILE_UNREADABLE;
     if (file.size() > kMaxOtpFileLength)
-        return OTP_FILE_DATA_OUTSIDE;
+        return OTP_FILE_TOO_LARGE;
     const QByteArray bytes = file.read(kMaxOtpFileLength + 1);
     if (bytes.size() > kMaxOtpFileLength)
-        return OTP_FILE_DATA_OUTSIDE;
+        return OTP_FILE_TOO_LARGE;
     return ParseOTPRecords(reinterpret_cast<const unsigned char*>(bytes.constData()),
                            static_cast<size_t>(bytes.size()), m_listWriteOTPData);
 }

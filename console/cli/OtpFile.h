@@ -38,7 +38,7 @@ void InitOTPAndLOCKInfo(int series);
 enum OtpFileStatus {
     OTP_FILE_OK = 0,
     OTP_FILE_UNREADABLE,    // cannot be opened or read
-    OTP_FILE_EMPTY,         // no record at all
+    OTP_FILE_TOO_LARGE,     // larger than any OTP file can be
     OTP_FILE_PARTIAL,       // a trailing partial record
     OTP_FILE_DATA_OUTSIDE,  // a record's 32 bytes outside the data area
     OTP_FILE_LOCK_OUTSIDE,  // a lock index outside the lock area
@@ -46,7 +46,7 @@ enum OtpFileStatus {
 };
 
 // Records from the file's bytes (whole records only; a trailing partial one
-// is reported, not taken).
+// is reported, not taken). An empty file holds no record and writes nothing.
 OtpFileStatus ParseOTPRecords(const unsigned char* bytes, size_t length,
                               QList<OTP_CONFIG_INFO>& records);
 // Every record that will be written or locked fits the area: checked before

@@ -148,6 +148,7 @@ TEST(ProtectionEndToEnd, OtpFileFaultsWriteNothing)
     WriteFile(chip.Path("over.kvtp"), Concat({good, OtpRecord(1000, 0x02, false, true)}));
     WriteFile(chip.Path("lockmismatch.kvtp"), Concat({good, OtpRecord(0x80, 0x03, true, true)}));
     WriteFile(chip.Path("wrong.bin"), good);
+    WriteFile(chip.Path("huge.kvtp"), Bytes((1 << 20) + 38, 0xFF));
 
     struct Case {
         const char* file;
@@ -155,7 +156,9 @@ TEST(ProtectionEndToEnd, OtpFileFaultsWriteNothing)
         const char* line;
     };
     const Case cases[] = {
-        {"empty.kvtp", 64, "Get OTP data from the configuration file failed!\n"},
+        // No record: nothing to write, and that is done.
+        {"empty.kvtp", 0, "set OTP data to device successfully!\n"},
+        {"huge.kvtp", 64, "The OTP data file is too large.\nGet OTP data from the configuration file failed!\n"},
         {"short.kvtp", 64, "Get OTP data from the configuration file failed!\n"},
         {"partial.kvtp", 64, "Get OTP data from the configuration file failed!\n"},
         {"over.kvtp", 64, "Get OTP data from the configuration file failed!\n"},
