@@ -19,9 +19,10 @@ COperation* CurrentOperation(CCom* connection)
     return link ? link->GetOperation() : nullptr;
 }
 
+// The firmware check of a download ("-d --crc") reports as the verify does.
 bool ShowsFileAndPercent(OP_Type type)
 {
-    return type == OP_DOWNLOAD || type == OP_VERIFY || type == OP_UPLOAD;
+    return type == OP_DOWNLOAD || type == OP_VERIFY || type == OP_UPLOAD || type == OP_FWCRC;
 }
 
 bool ShowsPercent(OP_Type type)

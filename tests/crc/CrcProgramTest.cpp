@@ -62,8 +62,15 @@ TEST_P(CrcDownload, ChecksTheWrittenImage)
     WriteHex(m_dir / "app.hex", {{kFlash + 0x80, a}, {kFlash + 0x4000, b}});
     ProgramRun run = Run({"-d", "--fn", m_dir / "app.hex", "--crc"});
     EXPECT_EQ(run.exitCode, 0) << run.out;
-    EXPECT_TRUE(Contains(run.out, "Firmware CRC Check\n")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "Download successfully!")) << run.out;
+    // The check reports as the verify does: its file, then one percent line
+    // that ends at 100 %, and nothing after it but the final message.
+    EXPECT_TRUE(Contains(run.out, "Firmware CRC Check\n" + (m_dir / "app.hex") + "     6300B\n")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Running...100%\nDownload successfully!")) << run.out;
+    size_t lines = 0;
+    for (size_t at = run.out.find("Running...100%"); at != std::string::npos;
+         at = run.out.find("Running...100%", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 3u) << "erase, download, check\n" << run.out;
     EXPECT_FALSE(Contains(run.out, "Verify")) << run.out;
     m_sim.stop();
     const std::string log = Log();
