@@ -25,9 +25,6 @@
 
 namespace {
 
-const int kOpenAttempts = 10;
-const unsigned long kOpenRetryMs = 1000;
-
 CBootLoader* LinkOf(CCom* com)
 {
     return com ? com->GetBootLoader() : nullptr;
@@ -126,37 +123,34 @@ bool DownloadFileAndAddressCheck(const std::string& name, uint32_t address, CBoo
         WriteInforAndWaitInput("Error:  Device operation failed");
         return false;
     }
+    const ShareParameter& p = g_shareParameter;
+    const uint64_t flashBytes = static_cast<uint64_t>(device->m_IFlashSize) * 1024;
+    const uint64_t spimBytes = static_cast<uint64_t>(p.c_SPIMSize) * 1024;
+    const CFiles::Type type = CFiles::ParseFileType(name);
+    // The whole binary goes to the address: its size on disk counts, checked
+    // before the file is read, so that a huge file is refused at once.
+    if (type == CFiles::BIN &&
+        !ReportRange(CheckRange(address, static_cast<uint64_t>(QFileInfo(QString::fromStdString(name)).size()),
+                                flashBytes, spimBytes, p.c_haveSPIM)))
+        return false;
     CProgramFile file;
-    int r = -1;
-    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        r = file.Open(name, device);
-        if (r == 0)
-            break;
-        QThread::msleep(kOpenRetryMs);
+    const int r = file.OpenPatiently(name, device, [](unsigned long ms) {
+        QThread::msleep(ms);
+        return true;
+    });
+    // HEX and S-record data carry their addresses: every run is checked as
+    // the file gives it, also when the open refused data the chip cannot hold.
+    if (type == CFiles::HEX || type == CFiles::S19) {
+        for (const AddressRange& range : file.GetFileRanges()) {
+            const RangeCheck check =
+                CheckRange(range.address, range.length, flashBytes, spimBytes, p.c_haveSPIM);
+            if (check != RangeCheck::Ok)
+                return ReportRange(check);
+        }
     }
     if (r != 0) {
         WriteInforAndWaitInput("Error:  Download file open failed!");
         return false;
-    }
-    const ShareParameter& p = g_shareParameter;
-    const uint64_t flashBytes = static_cast<uint64_t>(device->m_IFlashSize) * 1024;
-    const uint64_t spimBytes = static_cast<uint64_t>(p.c_SPIMSize) * 1024;
-    if (file.GetType() == CFiles::BIN) {
-        // The whole file goes to the address: its size on disk counts, not
-        // what the image kept after fitting it to the chip's sectors.
-        const uint64_t size = static_cast<uint64_t>(QFileInfo(QString::fromStdString(name)).size());
-        const uint64_t kept = file.GetFileSize();
-        return ReportRange(
-            CheckRange(address, size > kept ? size : kept, flashBytes, spimBytes, p.c_haveSPIM));
-    }
-    if (file.GetType() == CFiles::HEX || file.GetType() == CFiles::S19) {
-        file.ResetElement();
-        while (IMAGEELEMENT* element = file.GetElement()) {
-            RangeCheck check = CheckRange(element->dwAddress, element->dwDataLength, flashBytes,
-                                          spimBytes, p.c_haveSPIM);
-            if (check != RangeCheck::Ok)
-                return ReportRange(check);
-        }
     }
     return true;
 }
@@ -272,8 +266,14 @@ bool Upload(int argc, char** argv, int& i, CCom* com)
     CSubOptionWalk walk(argc, argv, i);
     while (walk.Next()) {
         if (walk.Name() == "--sec") {
+            // Without a value the range reads as sector 0 (reading is
+            // harmless); a word that follows is looked at as itself.
             int begin = 0, end = 0;
-            if (!ReadCheckedRange(walk, com, begin, end)) {
+            if (IsRealValue(walk))
+                ReadSectorRange(walk.Value(), begin, end);
+            else if (walk.HasValue() && !walk.Value().empty())
+                walk.StepBack();
+            if (!IsSectorsValid(begin, end, com) || !IsSectorRangeOnChip(begin, end, com)) {
                 WriteBadParameterInfor(argv, walk.Index());
                 return false;
             }

@@ -73,6 +73,7 @@ void CFiles::Close() {
   m_uiFileStatus = 0;
   m_CurrentElementIndex = -1;
   FreeElements();
+  m_lsFileRange.clear();
 }
 
 int CFiles::FetchElement(unsigned long i) {

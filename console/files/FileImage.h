@@ -3,6 +3,7 @@
 #ifndef TARNFLASH_FILES_FILEIMAGE_H
 #define TARNFLASH_FILES_FILEIMAGE_H
 
+#include <cstdint>
 #include <string>
 
 #include <QList>
@@ -10,6 +11,12 @@
 #include "Files.h"
 
 class CDevice;
+
+// A run of bytes at an address (in 64 bits, so that an end never wraps).
+struct AddressRange {
+  uint64_t address;
+  uint64_t length;
+};
 
 class CFiles {
  public:
@@ -33,6 +40,15 @@ class CFiles {
   int SetElement(bool bInsert);
   virtual int SetElement() { return SetElement(true); }
   int GetStartAddress(unsigned int* uiAddress) const;
+  // The runs of data as the file itself gives them, before they were fitted
+  // to the chip's sectors and blank runs dropped (program images; also kept
+  // when the open failed on where the data lies). Empty otherwise.
+  const QList<AddressRange>& GetFileRanges() const { return m_lsFileRange; }
+  // Address of the file's first byte of data (0 without data): where its
+  // own placement starts, whatever was dropped as blank.
+  unsigned int GetFileStartAddress() const {
+    return m_lsFileRange.isEmpty() ? 0 : unsigned(m_lsFileRange.first().address);
+  }
   int Save(const std::string& strPath);
   void Close();
 
@@ -53,6 +69,7 @@ class CFiles {
 
   FILES_HIMAGE m_pImage = nullptr;
   QList<IMAGEELEMENT> m_lsElement;  // each Data buffer owned
+  QList<AddressRange> m_lsFileRange;
   int m_CurrentElementIndex = -1;
   Type m_Type = UNKNOWN;
   std::string m_StrPath;

@@ -21,6 +21,15 @@ int CProgramFile::Open(const std::string& strPath, CDevice* obDevice) {
   int result = CResult::SUCCESS;
   if (Failed(FILES_ImageFromFile(strPath.c_str(), &m_pImage, 1), result)) return result;
   if (Failed(FILES_SetImageName(m_pImage, strPath.c_str()), result)) return result;
+  // The file's own runs, before the sectors cut them and blanks go: where a
+  // binary lands and which sectors a download erases follow from them.
+  unsigned long runs = 0;
+  if (Failed(FILES_GetImageNbElement(m_pImage, &runs), result)) return result;
+  for (unsigned long i = 0; i < runs; ++i) {
+    IMAGEELEMENT e{0, 0, nullptr};
+    if (Failed(FILES_GetImageElement(m_pImage, i, &e), result)) return result;
+    m_lsFileRange.append(AddressRange{e.dwAddress, e.dwDataLength});
+  }
   // Data the chip cannot hold fails the open instead of being dropped.
   if (Failed(FILES_FilterImageForOperation(m_pImage, obDevice->m_CMapping->GetIpMapping(), 2, m_bOptimize), result))
     return result;
@@ -30,6 +39,18 @@ int CProgramFile::Open(const std::string& strPath, CDevice* obDevice) {
     if ((result = FetchElement(i)) != CResult::SUCCESS) return result;
   m_StrPath = strPath;
   return CResult::SUCCESS;
+}
+
+int CProgramFile::OpenPatiently(const std::string& strPath, CDevice* obDevice,
+                                const std::function<bool(unsigned long)>& wait) {
+  const int kAttempts = 10;
+  const unsigned long kRetryMs = 1000;
+  int result = CResult::SUCCESS;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    result = Open(strPath, obDevice);
+    if (result != CResult::FILES_UNABLETOOPENFILE || !wait(kRetryMs)) break;
+  }
+  return result;
 }
 
 int CProgramFile::Create(CDevice* obDevice) {

@@ -3,6 +3,8 @@
 #ifndef TARNFLASH_FILES_PROGRAMFILE_H
 #define TARNFLASH_FILES_PROGRAMFILE_H
 
+#include <functional>
+
 #include "files/FileImage.h"
 
 class CProgramFile : public CFiles {
@@ -19,6 +21,12 @@ class CProgramFile : public CFiles {
   bool IsCreateAllSectors() const { return m_aSectorIndexs.isEmpty() || m_iSectorNum <= 0; }
 
   int Open(const std::string& strPath, CDevice* obDevice) override;
+  // Open, tried again a second apart (ten attempts in all) while the file
+  // cannot be opened, as while another program still writes it; a refusal of
+  // what the file holds (format, addresses) ends it at once. wait(ms) sleeps
+  // between attempts and returns false to give up.
+  int OpenPatiently(const std::string& strPath, CDevice* obDevice,
+                    const std::function<bool(unsigned long)>& wait);
   int Create(CDevice* obDevice) override;
   int SetElement() override { return CFiles::SetElement(!IsCreateAllSectors()); }
 

@@ -295,8 +295,18 @@ bool CFWCRC::GetSectorRuns(const std::vector<Piece>& pieces, unsigned int sector
 
 unsigned int CFWCRC::CheckFile(CProgramFile* file, uint32_t offset)
 {
-    if (!file || file->GetElementCount() == 0)
+    if (!file)
         return CResult::FILES_EMPTY;
+    // Only blank data, all left out by "--o": its sectors were erased and
+    // there is nothing to compare. A file without any data is empty.
+    if (file->GetElementCount() == 0) {
+        if (file->GetFileRanges().isEmpty())
+            return CResult::FILES_EMPTY;
+        m_iAllElementNum = 0;
+        CalculatePercent();
+        Callback(INFO_TYPE_ACTION);
+        return 0;
+    }
     CDevice* device = m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr;
     if (!device)
         return CResult::UNKNOWN_ERROR;
@@ -309,10 +319,12 @@ unsigned int CFWCRC::CheckFile(CProgramFile* file, uint32_t offset)
     while (IMAGEELEMENT* element = file->GetElement()) {
         if (element->dwDataLength == 0 || !element->Data)
             continue;
-        // The offset moves the element within the 32-bit address space, as
-        // the download placed it.
+        // Where the download placed the element.
+        uint32_t placed = 0;
+        if (!FlashLayout::PlaceRun(element->dwAddress, offset, element->dwDataLength, placed))
+            return CResult::FILES_BADADDRESSRANGE;
         Piece p;
-        p.address = static_cast<uint32_t>(element->dwAddress + offset);
+        p.address = placed;
         p.length = static_cast<uint32_t>(element->dwDataLength);
         p.data = element->Data;
         pieces.push_back(p);

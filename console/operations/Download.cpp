@@ -141,6 +141,12 @@ unsigned int CDownload::InitAction()
     r = ConfirmAddressOffset();
     if (r != 0)
         return r;
+    // Data that would wrap past the end of the address space is refused
+    // before anything is erased.
+    QList<AddressRange> placed;
+    r = GetPlacedRanges(placed);
+    if (r != 0)
+        return r;
     QList<int> sectors = GetNecessarySectorIndex();
     if (sectors.isEmpty())
         return CResult::UNKNOWN_ERROR;
@@ -199,23 +205,31 @@ QList<int> CDownload::GetSectorsOfRanges(const QList<AddressRange>& ranges,
     return sectors;
 }
 
+unsigned int CDownload::GetPlacedRanges(QList<AddressRange>& ranges) const
+{
+    ranges.clear();
+    for (int i = 0; i < m_lsProgramFile.size(); ++i) {
+        const uint32_t offset = m_uiAddressOffset.value(i, 0);
+        for (const AddressRange& range : m_lsProgramFile[i]->GetFileRanges()) {
+            uint32_t placed = 0;
+            if (!FlashLayout::PlaceRun(range.address, offset, range.length, placed))
+                return CResult::FILES_BADADDRESSRANGE;
+            ranges.append(AddressRange{placed, range.length});
+        }
+    }
+    return 0;
+}
+
 QList<int> CDownload::GetNecessarySectorIndex()
 {
     CDevice* device = m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr;
     if (m_lsProgramFile.isEmpty() || !device || !device->m_CMapping)
         return QList<int>();
+    // The files' whole runs, blank data included: skipping blank packets
+    // must never leave older contents in a sector the image covers.
     QList<AddressRange> ranges;
-    for (int i = 0; i < m_lsProgramFile.size(); ++i) {
-        CProgramFile* file = m_lsProgramFile[i];
-        uint32_t offset = m_uiAddressOffset.value(i, 0);
-        file->ResetElement();
-        while (IMAGEELEMENT* element = file->GetElement()) {
-            // The offset moves the element within the 32-bit address space.
-            uint32_t placed = static_cast<uint32_t>(element->dwAddress + offset);
-            ranges.append(AddressRange{placed, element->dwDataLength});
-        }
-        file->ResetElement();
-    }
+    if (GetPlacedRanges(ranges) != 0)
+        return QList<int>();
     if (m_Parameters.m_bWriteSN)
         ranges.append(AddressRange{m_Parameters.m_uiSNAddress, 4});
     return GetSectorsOfRanges(ranges, device->m_ISectorSize);
@@ -381,12 +395,20 @@ unsigned int CDownload::Download(uint32_t offset, CProgramFile* file)
     HANDLE handle = Handle();
     file->ResetElement();
     const int count = file->GetElementCount();
+    if (count == 0) {
+        // Nothing left to send ("--o" of blank data): done at once.
+        CalculatePercent(0, 0);
+        Callback(INFO_TYPE_ACTION);
+    }
     for (int k = 0; k < count; ++k) {
         IMAGEELEMENT* element = file->GetElement();
         if (!element)
             continue;
-        BYTE r = KVBL_DNLOAD(handle, static_cast<DWORD>(element->dwAddress + offset), element->Data,
-                             element->dwDataLength, m_Parameters.m_bOptimize ? 1 : 0);
+        uint32_t address = 0;
+        if (!FlashLayout::PlaceRun(element->dwAddress, offset, element->dwDataLength, address))
+            return CResult::FILES_BADADDRESSRANGE;
+        BYTE r = KVBL_DNLOAD(handle, address, element->Data, element->dwDataLength,
+                             m_Parameters.m_bOptimize ? 1 : 0);
         if (r != SUCCESS)
             return CResult::Convert(static_cast<int>(r));
         CalculatePercent(file->GetFileStatus(), file->GetFileSize());
@@ -514,11 +536,14 @@ unsigned int CDownload::JumpToUserProgram(uint32_t offset)
 {
     if (m_lsProgramFile.isEmpty())
         return CResult::UNKNOWN_ERROR;
-    unsigned int start = 0;
-    int r = m_lsProgramFile.first()->GetStartAddress(&start);
-    if (r != 0)
-        return static_cast<unsigned int>(r);
-    return static_cast<unsigned int>(m_obBootLoader->JumpToUserProgram(start + offset));
+    // The file's own first byte, even when it was blank and not written.
+    const CProgramFile* first = m_lsProgramFile.first();
+    if (!first->HasOpen())
+        return CResult::FILES_NOTOPEN;
+    uint32_t start = 0;
+    if (!FlashLayout::PlaceRun(first->GetFileStartAddress(), offset, 0, start))
+        return CResult::FILES_BADADDRESSRANGE;
+    return static_cast<unsigned int>(m_obBootLoader->JumpToUserProgram(start));
 }
 
 unsigned int CDownload::ResetMcu()

@@ -5,6 +5,7 @@
 // needs around it: erase before writing, verify after, serial number, user
 // system data, access protection, sLib, the external bank, jump or reset.
 
+#include "files/FileImage.h"
 #include "operations/Operation.h"
 
 #include <QList>
@@ -23,12 +24,6 @@ class CEnBank3;
 class CFWCRC;
 
 enum EraseMode { ERASEMODE_NONE = 0, NECESSARY = 1, GLOBAL = 2 };
-
-// A run of bytes as placed on the chip.
-struct AddressRange {
-    uint64_t address;
-    uint64_t length;
-};
 
 struct DownloadParam {
     QList<std::string> m_strDownPathFile;
@@ -73,8 +68,9 @@ public:
     unsigned int Action() override;
     unsigned int ActionDone() override;
 
-    // Every sector that an element's range (after its file's offset) touches,
-    // in first-seen order without repeats; the serial number's sector last.
+    // Every sector that a file's whole runs (after its offset, blank data
+    // included) touch, in first-seen order without repeats; the serial
+    // number's sector last.
     QList<int> GetNecessarySectorIndex();
     // Every sector the ranges touch (main flash from 0, external bank from
     // 0x8000), in first-seen order without repeats.
@@ -93,6 +89,9 @@ public:
 private:
     unsigned int OpenFile();
     unsigned int ConfirmAddressOffset();
+    // Each file's whole runs moved by its offset; FILES_BADADDRESSRANGE for
+    // a run that would wrap past the 32-bit address space.
+    unsigned int GetPlacedRanges(QList<AddressRange>& ranges) const;
     unsigned int SetEraseNecessary();
     unsigned int SetEraseBlockNecessary();
     unsigned int Erase(EraseMode mode);

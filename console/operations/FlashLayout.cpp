@@ -30,4 +30,12 @@ int FlashGetSectorIndex(uint32_t address, unsigned int sectorSize)
     return static_cast<int>((address - kBank3Base) / kBank3SectorSize) + kBank3FirstSector;
 }
 
+bool PlaceRun(uint64_t address, uint32_t offset, uint64_t length, uint32_t& placed)
+{
+    if (address > 0xFFFFFFFFull)
+        return false;
+    placed = static_cast<uint32_t>(address) + offset;
+    return uint64_t(placed) + length <= 0x100000000ull;
+}
+
 }  // namespace FlashLayout

@@ -26,6 +26,12 @@ int SeriesOf(const CDevice* device);
 // sectors from 0x8000; -1 below the flash or with an unusable sector size.
 int FlashGetSectorIndex(uint32_t address, unsigned int sectorSize);
 
+// Where a run of image bytes lands: address + offset, the one address sum
+// of the flash operations, done in 32 bits (an offset moves data down as
+// well as up). False when the run would pass the end of the 32-bit address
+// space, or does not start inside it.
+bool PlaceRun(uint64_t address, uint32_t offset, uint64_t length, uint32_t& placed);
+
 }  // namespace FlashLayout
 
 #endif

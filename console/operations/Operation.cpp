@@ -264,26 +264,21 @@ bool COperation::IsDone() const
 unsigned int COperation::OpenProgramFiles(const QList<std::string>& paths, bool optimize,
                                           QList<CProgramFile*>& files)
 {
-    const int kOpenAttempts = 10;
-    const unsigned long kOpenRetryMs = 1000;
     CDevice* device = m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr;
     for (const std::string& path : paths) {
         CProgramFile* file = new CProgramFile();
         file->SetOptimizeForOpen(optimize);
-        int r = 0;
-        for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-            r = file->Open(path, device);
-            if (r == 0)
-                break;
-            SleepUnlessCancelled(kOpenRetryMs);
-            if (IsCancel())
-                break;
-        }
+        int r = file->OpenPatiently(path, device, [this](unsigned long ms) {
+            SleepUnlessCancelled(ms);
+            return !IsCancel();
+        });
         if (r != 0) {
             delete file;
             return static_cast<unsigned int>(r);
         }
-        if (file->GetElementCount() == 0) {
+        // A file of blank data that "--o" left nothing of to send is not
+        // empty: its sectors are still erased.
+        if (file->GetFileRanges().isEmpty()) {
             delete file;
             return CResult::FILES_EMPTY;
         }
@@ -306,14 +301,14 @@ unsigned int COperation::AddressOffsetsOf(const QList<CProgramFile*>& files,
     for (int i = 0; i < files.size(); ++i) {
         CProgramFile* file = files[i];
         if (file->GetType() == CFiles::BIN) {
-            unsigned int fileStart = 0;
-            int r = file->GetStartAddress(&fileStart);
-            if (r != 0)
-                return static_cast<unsigned int>(r);
+            if (!file->HasOpen())
+                return CResult::FILES_NOTOPEN;
+            // The file's first byte goes to the requested address, whatever
+            // blank data the open dropped after it.
             uint32_t requested = i < startAddresses.size()
                                      ? startAddresses[i]
                                      : FlashLayout::kFlashBase;
-            offsets.append(requested - fileStart);
+            offsets.append(requested - file->GetFileStartAddress());
         } else if (file->GetType() == CFiles::UNKNOWN) {
             return CResult::UNKNOWN_ERROR;
         } else {

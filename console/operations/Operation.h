@@ -140,14 +140,16 @@ protected:
     void SleepUnlessCancelled(unsigned long ms) const;
 
     // Opens each image file for the connected chip, appending it to files
-    // (owned by the caller). A file is tried a few times, a second apart, in
-    // case another program is still writing it; an empty file is refused
-    // with FILES_EMPTY. The first file fills the init record's file fields.
+    // (owned by the caller). A file that cannot be opened is tried a few
+    // times, a second apart, in case another program is still writing it; a
+    // file without data is refused with FILES_EMPTY. The first file fills the
+    // init record's file fields.
     unsigned int OpenProgramFiles(const QList<std::string>& paths, bool optimize,
                                   QList<CProgramFile*>& files);
-    // Where each file goes: a binary file is moved to its requested load
-    // address (the flash base when none is given), other kinds carry their
-    // own addresses (offset 0).
+    // Where each file goes: a binary file's first byte is moved to its
+    // requested load address (the flash base when none is given), other
+    // kinds carry their own addresses (offset 0). Offsets are 32-bit: adding
+    // one moves an address down as well as up.
     static unsigned int AddressOffsetsOf(const QList<CProgramFile*>& files,
                                          const QList<uint32_t>& startAddresses,
                                          QList<uint32_t>& offsets);

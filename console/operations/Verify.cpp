@@ -2,6 +2,7 @@
 
 #include "KVBL.h"
 #include "files/ProgramFile.h"
+#include "operations/FlashLayout.h"
 #include "result/Result.h"
 
 CVerify::CVerify(CBootLoader* obBootLoader)
@@ -28,11 +29,14 @@ unsigned int CVerify::Action()
 {
     IMAGEELEMENT* element = m_obProgramFile->GetElement();
     if (!element) {
+        CalculatePercent();  // 100 %, also for a file with nothing to compare
         CallCommand(COMMAND_DONE);
         return 0;
     }
-    BYTE r = KVBL_VERIFY(Handle(), static_cast<DWORD>(element->dwAddress + m_uiAddressOffset),
-                         element->Data, element->dwDataLength,
+    uint32_t address = 0;
+    if (!FlashLayout::PlaceRun(element->dwAddress, m_uiAddressOffset, element->dwDataLength, address))
+        return CResult::FILES_BADADDRESSRANGE;
+    BYTE r = KVBL_VERIFY(Handle(), address, element->Data, element->dwDataLength,
                          m_obProgramFile->GetOptimizeForOpen() ? 1 : 0);
     if (r == CMD_NOT_ALLOWED)
         return CResult::PROGRAM_VERIFY_DATA_NOT_MATCHING;

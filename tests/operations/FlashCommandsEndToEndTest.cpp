@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -120,6 +121,88 @@ TEST_P(FlashOnSim, DownloadHexAndSrecWithAndWithoutOptimise)
     EXPECT_EQ(Flash(), expected);
 }
 
+// A binary's byte at file offset k lands at the address + k, whatever "--o"
+// leaves out: a blank first sector and a blank run inside, on 2 KB and 4 KB
+// sectors, at the default address and above it.
+TEST_P(FlashOnSim, BinaryLandsWhereTheFileSaysWithAndWithoutOptimise)
+{
+    Bytes image(4096, 0xFF);
+    const Bytes a = RandomBytes(3000, 20), b = RandomBytes(1500, 21);
+    image.insert(image.end(), a.begin(), a.end());
+    image.insert(image.end(), 8192, 0xFF);
+    image.insert(image.end(), b.begin(), b.end());
+    WriteFile(m_dir / "ffhead.bin", image);
+    struct Case {
+        const char* device;
+        size_t flashKB;
+        const char* address;  // null: the default
+        uint32_t offset;
+        bool optimise;
+    };
+    const Case cases[] = {
+        {"KV32S04", 256, nullptr, 0, true},          {"KV32S04", 256, "08001000", 0x1000, true},
+        {"KV32S04", 256, "08001000", 0x1000, false}, {"KV32S13", 4096, nullptr, 0, true},
+        {"KV32S13", 4096, "08002800", 0x2800, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.device) + " " + (c.address ? c.address : "default") +
+                     (c.optimise ? " --o" : ""));
+        m_device = c.device;
+        std::remove((m_dir / "chip.state").c_str());
+        ASSERT_TRUE(StartSim());
+        std::vector<std::string> commands = {"-d", "--fn", m_dir / "ffhead.bin", "--v"};
+        if (c.address)
+            commands.insert(commands.end(), {"--a", c.address});
+        if (c.optimise)
+            commands.push_back("--o");
+        ProgramRun run = Run(commands);
+        EXPECT_EQ(run.exitCode, 0) << run.out;
+        EXPECT_EQ(Flash(), Expect(c.flashKB * 1024, c.offset, image));
+    }
+}
+
+// "--o" only saves sending blank packets: afterwards the chip equals the file
+// over every byte the file covers, and what the file leaves out in the
+// sectors it touches is blank, with or without it.
+TEST_P(FlashOnSim, NoOldDataStaysInTheSectorsTheImageCovers)
+{
+    const Bytes old(4 * 2048, 0x00);
+    WriteFile(m_dir / "old.bin", old);
+    Bytes gap = RandomBytes(2048, 22);
+    gap.insert(gap.end(), 2048, 0xFF);  // a whole blank sector between data
+    const Bytes tail = RandomBytes(1000, 23);
+    gap.insert(gap.end(), tail.begin(), tail.end());
+    WriteFile(m_dir / "gap.bin", gap);
+    ASSERT_TRUE(Shell("objcopy -I binary -O ihex --change-addresses 0x08000800 '" + (m_dir / "gap.bin") +
+                      "' '" + (m_dir / "gap.hex") + "'"));
+    const Bytes blank(3000, 0xFF);  // nothing left to send, its sectors erased all the same
+    WriteFile(m_dir / "blank.bin", blank);
+    struct Case {
+        const char* file;
+        const Bytes& data;
+        size_t offset;
+        bool optimise;
+    };
+    for (const Case& c : {Case{"gap.bin", gap, 0, true}, Case{"gap.bin", gap, 0, false},
+                          Case{"gap.hex", gap, 0x800, true}, Case{"blank.bin", blank, 0, true}}) {
+        SCOPED_TRACE(std::string(c.file) + (c.optimise ? " --o" : ""));
+        m_device.clear();
+        std::remove((m_dir / "chip.state").c_str());
+        ASSERT_TRUE(StartSim());
+        ASSERT_EQ(Run({"-d", "--fn", m_dir / "old.bin"}).exitCode, 0);
+        std::vector<std::string> commands = {"-d", "--fn", m_dir / c.file, "--v"};
+        if (c.optimise)
+            commands.push_back("--o");
+        ProgramRun run = Run(commands);
+        EXPECT_EQ(run.exitCode, 0) << run.out;
+        Bytes expected = Expect(256 * 1024, 0, old);
+        const size_t first = c.offset / 2048 * 2048, end = (c.offset + c.data.size() + 2047) / 2048 * 2048;
+        std::fill(expected.begin() + long(first), expected.begin() + long(end), 0xFF);
+        std::copy(c.data.begin(), c.data.end(), expected.begin() + long(c.offset));
+        EXPECT_EQ(Flash(), expected);
+    }
+}
+
 TEST_P(FlashOnSim, UploadRoundTripInEachFormat)
 {
     ASSERT_TRUE(StartSim());
@@ -128,10 +211,14 @@ TEST_P(FlashOnSim, UploadRoundTripInEachFormat)
     ProgramRun run = Run({"-d", "--fn", m_dir / "app.bin", "--v",
                           "-u", "--sec", "0-2", "--fn", m_dir / "up.bin",
                           "-u", "--sec", "1-1", "--sec", "0-0", "--fn", m_dir / "up.hex",
-                          "-u", "--sec", "0-2", "--fn", m_dir / "up.s19"});
+                          "-u", "--sec", "0-2", "--fn", m_dir / "up.s19",
+                          // without a value "--sec" reads sector 0
+                          "-u", "--sec", "--fn", m_dir / "first.bin", "-u", "--fn", m_dir / "last.bin", "--sec"});
     ASSERT_EQ(run.exitCode, 0) << run.out;
     EXPECT_TRUE(Contains(run.out, "Upload successfully!")) << run.out;
     EXPECT_EQ(ReadFile(m_dir / "up.bin"), image);
+    for (const char* name : {"first.bin", "last.bin"})
+        EXPECT_EQ(ReadFile(m_dir / name), Bytes(image.begin(), image.begin() + 2048)) << name;
     // Sectors given out of order and repeated come back sorted, once each.
     ASSERT_TRUE(Shell("objcopy -I ihex -O binary '" + (m_dir / "up.hex") + "' '" +
                       (m_dir / "hex.bin") + "'"));
@@ -201,6 +288,17 @@ TEST_P(FlashOnSim, BadRequestsGiveTheirTextAndExitCode)
     WriteFile(m_dir / "app.bin", Bytes(16, 0x11));
     WriteFile(m_dir / "full.bin", RandomBytes(256 * 1024 + 1, 6));
     WriteFile(m_dir / "bad.hex", Bytes{':', '1', '0', 'Z', '\n'});
+    // Data below the flash, across its end and in the external bank's window,
+    // and a binary far too large to read: refused at once by where it lies.
+    WriteFile(m_dir / "part.bin", RandomBytes(512, 7));
+    const struct {
+        const char *address, *format, *name;
+    } placed[] = {{"0x07FFFF00", "ihex", "below.hex"}, {"0x0803FF00", "srec", "straddle.s19"},
+                  {"0x08400000", "srec", "bank.srec"}};
+    for (const auto& p : placed)
+        ASSERT_TRUE(Shell(std::string("objcopy -I binary -O ") + p.format + " --change-addresses " + p.address +
+                          " '" + (m_dir / "part.bin") + "' '" + (m_dir / p.name) + "'"));
+    ASSERT_TRUE(Shell("truncate -s 1G '" + (m_dir / "huge.bin") + "'"));
     struct Row {
         std::vector<std::string> commands;
         int exitCode;
@@ -222,11 +320,22 @@ TEST_P(FlashOnSim, BadRequestsGiveTheirTextAndExitCode)
         {{"-d", "--fn", m_dir / "app.bin", "--addr", "08400000"}, 3,
          "Error:  No operation can be performed without using SPIM!"},
         {{"-d", "--fn", m_dir / "bad.hex"}, 3, "Error:  Download file open failed!"},
+        {{"-d", "--fn", m_dir / "below.hex"}, 3,
+         "Error:  The file download address or file size out of flash range!"},
+        {{"-d", "--fn", m_dir / "straddle.s19"}, 3,
+         "Error:  The file download address or file size out of flash range!"},
+        {{"-d", "--fn", m_dir / "bank.srec"}, 3, "Error:  No operation can be performed without using SPIM!"},
+        {{"-d", "--fn", m_dir / "huge.bin"}, 3,
+         "Error:  The file download address or file size out of flash range!"},
         {{"-u", "--sec", "0-1"}, 4, "Upload file name error."},
         {{"-u", "--sec", "9-2", "--fn", m_dir / "u.bin"}, 4, "bad parameter"},
     };
     for (const Row& row : rows) {
+        const auto start = std::chrono::steady_clock::now();
         ProgramRun run = Run(row.commands);
+        // A refusal comes at once: only a file that cannot be opened is
+        // tried again, ten times a second apart (10 s, the bound's reason).
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8)) << row.text;
         EXPECT_EQ(run.exitCode, row.exitCode) << row.commands[0] << " " << run.out;
         EXPECT_TRUE(Contains(run.out, row.text)) << row.text << "\n" << run.out;
         EXPECT_FALSE(Contains(run.out, "successfully")) << run.out;
