@@ -1,19 +1,32 @@
-// The programming interface of the bootloader-protocol libraries.
+/* SPDX-License-Identifier: MIT */
+// The programming interface of the bootloader-protocol libraries, as every
+// one of them exports it: libKVBLLIB (USART and USB DFU), libKVI2CBLLIB,
+// libKVSPIBLLIB and libKVCANBLLIB. What only some of them export is in
+// KVBLLIB.h, KVI2CBL.h, KVSPIBL.h and KVCANBL.h; include the one of the
+// library you link (it includes this file).
 //
-// Every protocol library (libKVBLLIB, libKVI2CBLLIB, libKVSPIBLLIB,
-// libKVCANBLLIB) exports these functions with C linkage. A port is named by
-// an opaque HANDLE that holds its number (0..1024); every function returns a
-// one-byte result code (SUCCESS = 0). Buffers are always the caller's.
+// A port is named by an opaque HANDLE that holds its number (0..1024); every
+// function returns a one-byte result code (SUCCESS = 0). Buffers are always
+// the caller's. Plain C99 or C++17, C linkage.
 #ifndef KVBL_H
 #define KVBL_H
 
-#include <cstddef>
-#include <cstdint>
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
 
 #if defined(KVBL_BUILDING_LIBRARY)
 #define KVBL_API __attribute__((visibility("default")))
 #else
 #define KVBL_API
+#endif
+
+// A named constant: typed in C++, an enumerator in C (usable in case labels
+// and array sizes there as well).
+#ifdef __cplusplus
+#define KVBL_CONSTANT(type, name, value) constexpr type name = value
+#else
+#define KVBL_CONSTANT(type, name, value) enum { name = value }
 #endif
 
 typedef uint8_t BYTE;
@@ -27,89 +40,87 @@ typedef DWORD* LPDWORD;
 typedef HANDLE* PHANDLE;
 
 // ---- result codes --------------------------------------------------------
-constexpr BYTE ERROR_OFFSET = 0x00;
-constexpr BYTE COM_ERROR_OFFSET = 0x00;
-constexpr BYTE SYS_MEM_ERROR_OFFSET = 0x10;
-constexpr BYTE PROGRAM_ERROR_OFFSET = 0x20;
-constexpr BYTE SLIBENABLE_ERROR_OFFSET = 0x30;
-constexpr BYTE SLIBDISABLE_ERROR_OFFSET = 0x40;
+KVBL_CONSTANT(BYTE, ERROR_OFFSET, 0x00);
+KVBL_CONSTANT(BYTE, COM_ERROR_OFFSET, 0x00);
+KVBL_CONSTANT(BYTE, SYS_MEM_ERROR_OFFSET, 0x10);
+KVBL_CONSTANT(BYTE, PROGRAM_ERROR_OFFSET, 0x20);
+KVBL_CONSTANT(BYTE, SLIBENABLE_ERROR_OFFSET, 0x30);
+KVBL_CONSTANT(BYTE, SLIBDISABLE_ERROR_OFFSET, 0x40);
 
-constexpr BYTE SUCCESS = 0x00;
-constexpr BYTE NO_CON_AVAILABLE = 0x01;
-constexpr BYTE COM_ALREADY_OPENED = 0x02;
-constexpr BYTE CANT_OPEN_COM = 0x03;
-constexpr BYTE SEND_FAIL = 0x04;
-constexpr BYTE READ_FAIL = 0x05;
-constexpr BYTE I2C_UNRECOGNIZED_CMD = 0x06;
-constexpr BYTE I2C_INVALID_DATA_PARAM = 0x07;
-constexpr BYTE I2C_DEVICE_BUSY = 0x08;
-constexpr BYTE I2C_CMD_EXEC_ERROR = 0x09;
-constexpr BYTE SPI_UNRECOGNIZED_CMD = 0x06;
-constexpr BYTE SPI_INVALID_DATA_PARAM = 0x07;
-constexpr BYTE SPI_DEVICE_BUSY = 0x08;
-constexpr BYTE SPI_CMD_EXEC_ERROR = 0x09;
-constexpr BYTE CAN_UNRECOGNIZED_CMD = 0x0A;
-constexpr BYTE CAN_INVALID_DATA_PARAM = 0x0B;
-constexpr BYTE CAN_DEVICE_BUSY = 0x0C;
-constexpr BYTE CAN_CMD_EXEC_ERROR = 0x0D;
-constexpr BYTE CANT_INIT_BL = 0x11;
-constexpr BYTE UNREOGNIZED_DEVICE = 0x12;
-constexpr BYTE CMD_NOT_ALLOWED = 0x13;
-constexpr BYTE CMD_FAIL = 0x14;
-constexpr BYTE INPUT_PARAMS_ERROR = 0x21;
-constexpr BYTE INPUT_PARAMS_MEMORY_ALLOCATION_ERROR = 0x22;
-constexpr BYTE SLIB_HASBEEN_ENABLE_ERROR = 0x31;
-constexpr BYTE SLIB_STARTSECTOR_ERROR = 0x32;
-constexpr BYTE SLIB_STARTDATASECTOR_ERROR = 0x33;
-constexpr BYTE SLIB_ENDSECTOR_ERROR = 0x34;
-constexpr BYTE SLIB_PASSWORD_ERROR = 0x35;
-constexpr BYTE SLIB_DISABLE_PASSWORD_ERROR = 0x41;
-constexpr BYTE CHUNK_FAIL = 0xFF;  // a chunk of a multi-frame write failed / empty write
+KVBL_CONSTANT(BYTE, SUCCESS, 0x00);
+KVBL_CONSTANT(BYTE, NO_CON_AVAILABLE, 0x01);
+KVBL_CONSTANT(BYTE, COM_ALREADY_OPENED, 0x02);
+KVBL_CONSTANT(BYTE, CANT_OPEN_COM, 0x03);
+KVBL_CONSTANT(BYTE, SEND_FAIL, 0x04);
+KVBL_CONSTANT(BYTE, READ_FAIL, 0x05);
+KVBL_CONSTANT(BYTE, I2C_UNRECOGNIZED_CMD, 0x06);
+KVBL_CONSTANT(BYTE, I2C_INVALID_DATA_PARAM, 0x07);
+KVBL_CONSTANT(BYTE, I2C_DEVICE_BUSY, 0x08);
+KVBL_CONSTANT(BYTE, I2C_CMD_EXEC_ERROR, 0x09);
+KVBL_CONSTANT(BYTE, SPI_UNRECOGNIZED_CMD, 0x06);
+KVBL_CONSTANT(BYTE, SPI_INVALID_DATA_PARAM, 0x07);
+KVBL_CONSTANT(BYTE, SPI_DEVICE_BUSY, 0x08);
+KVBL_CONSTANT(BYTE, SPI_CMD_EXEC_ERROR, 0x09);
+KVBL_CONSTANT(BYTE, CAN_UNRECOGNIZED_CMD, 0x0A);
+KVBL_CONSTANT(BYTE, CAN_INVALID_DATA_PARAM, 0x0B);
+KVBL_CONSTANT(BYTE, CAN_DEVICE_BUSY, 0x0C);
+KVBL_CONSTANT(BYTE, CAN_CMD_EXEC_ERROR, 0x0D);
+KVBL_CONSTANT(BYTE, CANT_INIT_BL, 0x11);
+KVBL_CONSTANT(BYTE, UNREOGNIZED_DEVICE, 0x12);
+KVBL_CONSTANT(BYTE, CMD_NOT_ALLOWED, 0x13);
+KVBL_CONSTANT(BYTE, CMD_FAIL, 0x14);
+KVBL_CONSTANT(BYTE, INPUT_PARAMS_ERROR, 0x21);
+KVBL_CONSTANT(BYTE, INPUT_PARAMS_MEMORY_ALLOCATION_ERROR, 0x22);
+KVBL_CONSTANT(BYTE, SLIB_HASBEEN_ENABLE_ERROR, 0x31);
+KVBL_CONSTANT(BYTE, SLIB_STARTSECTOR_ERROR, 0x32);
+KVBL_CONSTANT(BYTE, SLIB_STARTDATASECTOR_ERROR, 0x33);
+KVBL_CONSTANT(BYTE, SLIB_ENDSECTOR_ERROR, 0x34);
+KVBL_CONSTANT(BYTE, SLIB_PASSWORD_ERROR, 0x35);
+KVBL_CONSTANT(BYTE, SLIB_DISABLE_PASSWORD_ERROR, 0x41);
+KVBL_CONSTANT(BYTE, CHUNK_FAIL, 0xFF);  // a chunk of a multi-frame write failed / empty write
 
 // ---- bootloader command codes --------------------------------------------
 // (the same names are the flag fields of the records below)
-constexpr BYTE INIT_CON = 0x7F;
-constexpr BYTE GET_CMD = 0x00;
-constexpr BYTE GET_VER_ROPS_CMD = 0x01;
-constexpr BYTE GET_ID_CMD = 0x02;
-constexpr BYTE SET_SPEED_CMD = 0x03;
-constexpr BYTE READ_CMD = 0x11;
-constexpr BYTE GO_CMD = 0x21;
-constexpr BYTE WRITE_CMD = 0x31;
-constexpr BYTE ERASE_CMD = 0x43;
-constexpr BYTE ERASE_EXT_CMD = 0x44;
-constexpr BYTE ERASEPROGRAM_PROTECT_CMD = 0x63;
-constexpr BYTE ERASEPROGRAM_TEMP_UNPROTECT_CMD = 0x71;
-constexpr BYTE ERASEPROGRAM_PERM_UNPROTECT_CMD = 0x73;
-constexpr BYTE ACCESS_PROTECT_CMD = 0x82;
-constexpr BYTE ACCESS_TEMP_UNPROTECT_CMD = 0x91;
-constexpr BYTE ACCESS_PERM_UNPROTECT_CMD = 0x92;
-constexpr BYTE FIRMWARE_CRC_CMD = 0xAC;
-constexpr BYTE ENABLE_BANK3_CMD = 0xB3;
-constexpr BYTE KV32_ISP_CMD = 0xFA;
-constexpr BYTE ENABLE_SLIB_CMD = 0xD0;
-constexpr BYTE DISABLE_SLIB_CMD = 0xD1;
-constexpr BYTE GET_SLIB_STATUS_CMD = 0xD2;
-constexpr BYTE REMAP_ENABLE_CMD = 0xD3;
-constexpr BYTE RESET_MCU_CMD = 0xD4;
-constexpr BYTE ACCESS_LEVEL_PROTECT_CMD = 0xD6;
+KVBL_CONSTANT(BYTE, INIT_CON, 0x7F);
+KVBL_CONSTANT(BYTE, GET_CMD, 0x00);
+KVBL_CONSTANT(BYTE, GET_VER_ROPS_CMD, 0x01);
+KVBL_CONSTANT(BYTE, GET_ID_CMD, 0x02);
+KVBL_CONSTANT(BYTE, SET_SPEED_CMD, 0x03);
+KVBL_CONSTANT(BYTE, READ_CMD, 0x11);
+KVBL_CONSTANT(BYTE, GO_CMD, 0x21);
+KVBL_CONSTANT(BYTE, WRITE_CMD, 0x31);
+KVBL_CONSTANT(BYTE, ERASE_CMD, 0x43);
+KVBL_CONSTANT(BYTE, ERASE_EXT_CMD, 0x44);
+KVBL_CONSTANT(BYTE, ERASEPROGRAM_PROTECT_CMD, 0x63);
+KVBL_CONSTANT(BYTE, ERASEPROGRAM_TEMP_UNPROTECT_CMD, 0x71);
+KVBL_CONSTANT(BYTE, ERASEPROGRAM_PERM_UNPROTECT_CMD, 0x73);
+KVBL_CONSTANT(BYTE, ACCESS_PROTECT_CMD, 0x82);
+KVBL_CONSTANT(BYTE, ACCESS_TEMP_UNPROTECT_CMD, 0x91);
+KVBL_CONSTANT(BYTE, ACCESS_PERM_UNPROTECT_CMD, 0x92);
+KVBL_CONSTANT(BYTE, FIRMWARE_CRC_CMD, 0xAC);
+KVBL_CONSTANT(BYTE, ENABLE_BANK3_CMD, 0xB3);
+KVBL_CONSTANT(BYTE, KV32_ISP_CMD, 0xFA);
+KVBL_CONSTANT(BYTE, ENABLE_SLIB_CMD, 0xD0);
+KVBL_CONSTANT(BYTE, DISABLE_SLIB_CMD, 0xD1);
+KVBL_CONSTANT(BYTE, GET_SLIB_STATUS_CMD, 0xD2);
+KVBL_CONSTANT(BYTE, REMAP_ENABLE_CMD, 0xD3);
+KVBL_CONSTANT(BYTE, RESET_MCU_CMD, 0xD4);
+KVBL_CONSTANT(BYTE, ACCESS_LEVEL_PROTECT_CMD, 0xD6);
 
 // Special sector counts of KVBL_ERASE (passed to the bootloader unchanged).
-constexpr WORD KVBL_ERASE_CODE_FFFF = 0xFFFF;
-constexpr WORD KVBL_ERASE_CODE_BLOCK = 0xFFFB;  // 64 KB block at an address
+KVBL_CONSTANT(WORD, KVBL_ERASE_CODE_FFFF, 0xFFFF);
+KVBL_CONSTANT(WORD, KVBL_ERASE_CODE_BLOCK, 0xFFFB);  // 64 KB block at an address
 
 // Interface types of TARGET_SetComIntType.
-constexpr BYTE KVBL_INTERFACE_USART = 0;
-constexpr BYTE KVBL_INTERFACE_DFU = 1;
-constexpr BYTE KVBL_INTERFACE_I2C = 2;
-constexpr BYTE KVBL_INTERFACE_CAN = 3;
-constexpr BYTE KVBL_INTERFACE_SPI = 4;
+KVBL_CONSTANT(BYTE, KVBL_INTERFACE_USART, 0);
+KVBL_CONSTANT(BYTE, KVBL_INTERFACE_DFU, 1);
+KVBL_CONSTANT(BYTE, KVBL_INTERFACE_I2C, 2);
+KVBL_CONSTANT(BYTE, KVBL_INTERFACE_CAN, 3);
+KVBL_CONSTANT(BYTE, KVBL_INTERFACE_SPI, 4);
 
-constexpr int KVBL_MAX_PORTS = 1025;     // port numbers 0..1024
-constexpr DWORD KVBL_MAX_PACKET = 252;   // largest packet after SetPaketSize
-constexpr int KVBL_DFU_INFO_LENGTH = 99; // characters per DFU device text
-
-typedef enum { UNDEFINED = 0, ST75 = 117, ST79 = 121 } ACKS;
+KVBL_CONSTANT(int, KVBL_MAX_PORTS, 1025);     // port numbers 0..1024
+KVBL_CONSTANT(DWORD, KVBL_MAX_PACKET, 252);   // largest packet after SetPaketSize
+KVBL_CONSTANT(int, KVBL_DFU_INFO_LENGTH, 99); // characters per DFU device text
 
 // One per open port, owned by the library.
 typedef struct {
@@ -192,12 +203,13 @@ typedef struct {
   BYTE _RemapFlag;
 } KVBL_Request, *LPKVBL_Request;
 
+#ifdef __cplusplus
 extern "C" {
+#endif
 
 // ---- exported data -------------------------------------------------------
 KVBL_API extern const BYTE ACK;   // 0x79
 KVBL_API extern const BYTE NACK;  // 0x1F
-KVBL_API extern ACKS ACK_VALUE;  // protocol variant, 0x79 (not in the SPI library)
 KVBL_API extern DWORD Progress;
 KVBL_API extern DWORD ActivityTime;
 KVBL_API extern const DWORD ADDR_F1_OPB;
@@ -222,7 +234,6 @@ KVBL_API BYTE SetTimeOut(HANDLE hCOM, DWORD vms);
 KVBL_API BYTE SetPaketSize(HANDLE hCOM, BYTE size);
 KVBL_API BYTE GetPaketSize(HANDLE hCOM, LPBYTE size);
 KVBL_API BYTE TARGET_SetComIntType(BYTE com_int_type);
-KVBL_API ACKS GetAckValue();  // not in the SPI library
 KVBL_API BYTE KVBL_SetRts(HANDLE hCOM, bool Val);
 KVBL_API BYTE KVBL_SetDtr(HANDLE hCOM, bool Val);
 KVBL_API BYTE KVBL_setTxd(HANDLE hCOM, bool val);
@@ -239,10 +250,17 @@ KVBL_API BYTE KVBL_SetSpeed(HANDLE hCOM, DWORD speed);
 KVBL_API BYTE KVBL_GET(HANDLE hCOM, LPBYTE Version, LPCommands pCmds);
 KVBL_API BYTE KVBL_GET_VER_ROPS(HANDLE hCOM, LPBYTE Version, LPBYTE ROPEnabled,
                                 LPBYTE ROPDisabled);
+// *size: on entry the room in pID (when pID is not null), on return the
+// length of the product identifier, which is copied to pID.
 KVBL_API BYTE KVBL_GET_ID(HANDLE hCOM, LPBYTE size, LPBYTE pID);
 KVBL_API BYTE Send_RQ(HANDLE hCOM, LPKVBL_Request pRQ);
 
 // ---- memory --------------------------------------------------------------
+// KVBL_READ and KVBL_WRITE move at most one packet (see SetPaketSize). An odd
+// Size travels one byte longer: KVBL_READ then stores Size + 1 bytes in pData
+// (a write sends 0xFF in that byte). KVBL_UPLOAD, KVBL_VERIFY and KVBL_DNLOAD
+// split any length into packets. KVBL_ERASE takes NbSectors sector numbers of
+// 2 bytes each, least significant first.
 KVBL_API BYTE KVBL_READ(HANDLE hCOM, DWORD Address, BYTE Size, LPBYTE pData);
 KVBL_API BYTE KVBL_WRITE(HANDLE hCOM, DWORD address, BYTE size, LPBYTE pData);
 KVBL_API BYTE KVBL_GO(HANDLE hCOM, DWORD Address);
@@ -255,10 +273,8 @@ KVBL_API BYTE KVBL_ERASE(HANDLE hCOM, WORD NbSectors, LPBYTE pSectors, DWORD sec
 KVBL_API BYTE KVBL_BLOCK_ERASE(HANDLE hCOM, WORD cmdNum, DWORD Address);
 
 // ---- protection and features ---------------------------------------------
-// Flag: 1 over USB DFU for series 13 and 14, else 0; the bridge and USART
-// transports ignore it.
-KVBL_API BYTE KVBL_ERASEPROGRAM_PROTECT(HANDLE hCOM, BYTE NbSectors, LPBYTE pSectors,
-                                        BYTE Flag);
+// KVBL_ERASEPROGRAM_PROTECT: in the header of each library (its parameters
+// differ between them).
 KVBL_API BYTE KVBL_ERASEPROGRAM_TEMP_UNPROTECT(HANDLE hCOM);
 KVBL_API BYTE KVBL_ERASEPROGRAM_PERM_UNPROTECT(HANDLE hCOM);
 KVBL_API BYTE KVBL_ACCESS_PROTECT(HANDLE hCOM);
@@ -296,14 +312,8 @@ KVBL_API BYTE TARGET_SetUserSystemData(HANDLE hCOM, DWORD Addr, LPBYTE UserSyste
 KVBL_API BYTE TARGET_GetUserSystemData(HANDLE hCOM, DWORD Addr, BYTE* UserSystemData,
                                        DWORD Length);
 
-// ---- USB DFU devices -----------------------------------------------------
-// *pCount: capacity on entry (entries of DeviceInfo; VID/PID tables hold at
-// least 255 entries), number of DFU devices found on return. Each DeviceInfo
-// entry receives a zero-terminated text of at most KVBL_DFU_INFO_LENGTH - 1
-// characters.
-KVBL_API BYTE KVBL_GetKVDeviceList(LPBYTE pCount, LPWORD pVendorIds, LPWORD pProductIds,
-                                   char (*DeviceInfo)[KVBL_DFU_INFO_LENGTH]);
-
+#ifdef __cplusplus
 }  // extern "C"
+#endif
 
 #endif  // KVBL_H

@@ -61,6 +61,25 @@ BYTE evenLength(int port, DWORD address, BYTE size, WORD* even) {
 }
 
 }  // namespace
+
+// Exported as KVBL_ERASEPROGRAM_PROTECT by every library, each with the
+// parameters of its own header (KVBLFlavour.h).
+BYTE EraseProgramProtect(HANDLE hCOM, BYTE NbSectors, LPBYTE pSectors) {
+  Call c;
+  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::ERASEPROGRAM_PROTECT_CMD, &c);
+  if (r != SUCCESS) return r;
+  if (pSectors == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
+  BYTE copy[256];
+  std::memcpy(copy, pSectors, NbSectors);
+  KVBL_Request rq = Request(ERASEPROGRAM_PROTECT_CMD);
+  rq._nbSectors = NbSectors;
+  rq._length = NbSectors;
+  rq._data = copy;
+  r = Send_RQ(hCOM, &rq);
+  if (r == SUCCESS) ++Progress;
+  return r;
+}
+
 }  // namespace kvbl
 
 using namespace kvbl;
@@ -175,22 +194,6 @@ KVBL_API BYTE KVBL_GO(HANDLE hCOM, DWORD Address) {
   KVBL_Request rq = Request(GO_CMD);
   rq._address = Address;
   return Send_RQ(hCOM, &rq);
-}
-
-KVBL_API BYTE KVBL_ERASEPROGRAM_PROTECT(HANDLE hCOM, BYTE NbSectors, LPBYTE pSectors, BYTE) {
-  Call c;
-  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::ERASEPROGRAM_PROTECT_CMD, &c);
-  if (r != SUCCESS) return r;
-  if (pSectors == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
-  BYTE copy[256];
-  std::memcpy(copy, pSectors, NbSectors);
-  KVBL_Request rq = Request(ERASEPROGRAM_PROTECT_CMD);
-  rq._nbSectors = NbSectors;
-  rq._length = NbSectors;
-  rq._data = copy;
-  r = Send_RQ(hCOM, &rq);
-  if (r == SUCCESS) ++Progress;
-  return r;
 }
 
 KVBL_API BYTE KVBL_ERASEPROGRAM_TEMP_UNPROTECT(HANDLE hCOM) {

@@ -94,14 +94,24 @@ BYTE SelectInterfaceType(BYTE type);
 // The flavour selected now; null when this library has none for the type.
 const Flavour* SelectedFlavour();
 
+// Erase/program protection, shared by every library; each exports it as
+// KVBL_ERASEPROGRAM_PROTECT with the parameters its header declares.
+BYTE EraseProgramProtect(HANDLE h, BYTE NbSectors, LPBYTE pSectors);
+
 }  // namespace kvbl
 
 // A library that carries exactly one flavour: every port uses it and
-// TARGET_SetComIntType accepts any type and changes nothing.
-#define KVBL_SINGLE_FLAVOUR_LIBRARY(flavour)                              \
-  namespace kvbl {                                                        \
-  BYTE SelectInterfaceType(BYTE) { return SUCCESS; }                      \
-  const Flavour* SelectedFlavour() { return &(flavour); }                 \
+// TARGET_SetComIntType accepts any type and changes nothing. Its
+// erase/program protection takes the three parameters of the bridge
+// libraries' headers (KVI2CBL.h, KVSPIBL.h, KVCANBL.h).
+#define KVBL_SINGLE_FLAVOUR_LIBRARY(flavour)                                          \
+  namespace kvbl {                                                                    \
+  BYTE SelectInterfaceType(BYTE) { return SUCCESS; }                                  \
+  const Flavour* SelectedFlavour() { return &(flavour); }                             \
+  }                                                                                   \
+  extern "C" KVBL_API BYTE KVBL_ERASEPROGRAM_PROTECT(HANDLE hCOM, BYTE NbSectors,     \
+                                                     LPBYTE pSectors) {               \
+    return kvbl::EraseProgramProtect(hCOM, NbSectors, pSectors);                      \
   }
 
 #endif  // KVBLFLAVOUR_H

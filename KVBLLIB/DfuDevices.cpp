@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "KVBL.h"
+#include "KVBLLIB.h"
 
 #if defined(KVBL_WITH_LIBUSB)
 #include <libusb.h>
@@ -33,7 +33,7 @@ bool inDfuMode(libusb_device* dev) {
 
 }  // namespace
 
-extern "C" KVBL_API BYTE KVBL_GetKVDeviceList(LPBYTE pCount, LPWORD pVendorIds,
+KVBL_API BYTE KVBL_GetKVDeviceList(LPBYTE pCount, LPWORD pVendorIds,
                                               LPWORD pProductIds,
                                               char (*DeviceInfo)[KVBL_DFU_INFO_LENGTH]) {
   if (!pCount || !pVendorIds || !pProductIds || !DeviceInfo)

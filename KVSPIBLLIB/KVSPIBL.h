@@ -1,19 +1,35 @@
-// The SPI bridge library's own exports beside the KVBL_ interface: the
-// framing functions (C++ names), the handshake, its clock and the bridge
-// chunk size.
+/* SPDX-License-Identifier: MIT */
+// libKVSPIBLLIB: the programming interface of KVBL.h through an SPI bridge
+// on a serial port. Beside it the library exports erase/program protection
+// with three parameters, the bridge chunk size, the wait multiplier, the
+// security-library flag and the bridge framing functions with the polled
+// acknowledge handshake and its clock. The framing functions have C++
+// linkage: they are declared only when this file is compiled as C++, and C
+// code cannot call them; everything else here is C. This link has no
+// protocol variant (no ACK_VALUE, no GetAckValue).
 #ifndef KVSPIBL_H
 #define KVSPIBL_H
 
-#include <cstdint>
-
 #include "KVBL.h"
 
+#ifdef __cplusplus
 extern "C" {
-KVBL_API extern const WORD SPI_FRAME_LENGTH;  // 60
-KVBL_API extern const int DELAY_MUTIPLE;       // 60
-KVBL_API extern BOOL g_bEnableSlib;
-}
+#endif
 
+KVBL_API extern const WORD SPI_FRAME_LENGTH;  // 60
+// Millisecond multiplier of every wait of this transport (60).
+KVBL_API extern const int DELAY_MUTIPLE;
+// True when the last KVBL_GetSlibStatus reported the security library on.
+KVBL_API extern BOOL g_bEnableSlib;
+
+// [ERASEPROGRAM_PROTECT_CMD]: protects the NbSectors sectors numbered (one
+// byte each) in pSectors; adds 1 to Progress on success.
+KVBL_API BYTE KVBL_ERASEPROGRAM_PROTECT(HANDLE hCOM, BYTE NbSectors, LPBYTE pSectors);
+
+#ifdef __cplusplus
+}  // extern "C"
+
+// ---- the bridge framing (C++ linkage) ------------------------------------
 KVBL_API BYTE SPI_Analyse_Result(BYTE cValue);
 KVBL_API int SPI_Write_Data(HANDLE hCOM, BYTE Size, LPBYTE pData);
 KVBL_API int SPI_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData, BOOL bVariable);
@@ -27,5 +43,6 @@ KVBL_API BYTE SPI_Write_and_read_Data(HANDLE hCOM, BYTE SendSize, LPBYTE pSendDa
 KVBL_API BYTE SPI_GetACKOrNACK(HANDLE hCOM, BOOL bExtendedDelay);
 // Milliseconds of the monotonic clock.
 KVBL_API uint64_t TimeMilliSecond();
+#endif  // __cplusplus
 
 #endif  // KVSPIBL_H

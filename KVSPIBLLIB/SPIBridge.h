@@ -8,13 +8,7 @@
 
 #include "BridgeFrames.h"
 #include "KVBLFlavour.h"
-
-extern "C" {
-// Millisecond multiplier of every wait of this transport.
-KVBL_API extern const int DELAY_MUTIPLE;
-// True when the last KVBL_GetSlibStatus reported the security library on.
-KVBL_API extern BOOL g_bEnableSlib;
-}
+#include "KVSPIBL.h"
 
 namespace kvspi {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "FuzzEntries.h"
-#include "KVBL.h"
+#include "KVBLLIB.h"
 #include "KVBLPorts.h"
 #include "SerialPort.h"
 

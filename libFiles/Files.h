@@ -1,8 +1,14 @@
+// SPDX-License-Identifier: MIT
 // libFiles: memory images (raw binary, Intel HEX, Motorola S-record) and the
-// sector tables of device maps. Plain C++, no exceptions leave the library:
-// every call returns FILES_NOERROR or one of the error codes below.
+// sector tables of device maps. C++ only (its functions have C++ linkage), no
+// exceptions leave the library: every call returns FILES_NOERROR or one of the
+// error codes below.
 #ifndef LIBFILES_FILES_H
 #define LIBFILES_FILES_H
+
+#ifndef __cplusplus
+#error "Files.h declares the C++ interface of libFiles: include it from C++"
+#endif
 
 #if defined(FILES_BUILDING_LIBRARY)
 #define FILES_API __attribute__((visibility("default")))

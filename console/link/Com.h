@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "KVBL.h"
+#include "KVBLLIB.h"  // the program links libKVBLLIB
 
 class CBootLoader;
 

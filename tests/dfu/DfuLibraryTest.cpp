@@ -11,7 +11,7 @@
 #include "ChipMemory.h"
 #include "DfuLine.h"
 #include "FakeDfuDevice.h"
-#include "KVBL.h"
+#include "KVBLLIB.h"
 #include "KVBLPorts.h"
 
 namespace {

@@ -87,7 +87,7 @@ TEST_F(CommandFixture, CommandsNotListedAreRefusedWithoutTraffic) {
   EXPECT_EQ(CMD_NOT_ALLOWED, KVBL_GO(h, 0x08000000));
   EXPECT_EQ(CMD_NOT_ALLOWED, KVBL_ERASE(h, 0xFFFF, nullptr, 0));
   EXPECT_EQ(CMD_NOT_ALLOWED, KVBL_ACCESS_PROTECT(h));
-  EXPECT_EQ(CMD_NOT_ALLOWED, KVBL_ERASEPROGRAM_PROTECT(h, 1, b, 0));
+  EXPECT_EQ(CMD_NOT_ALLOWED, kvbl::EraseProgramProtect(h, 1, b));
   EXPECT_EQ(CMD_NOT_ALLOWED, TARGET_GetUserSystemData(h, ADDR_USER_OPB, b, 2));
   // The flag check comes before the pointer check.
   EXPECT_EQ(CMD_NOT_ALLOWED, KVBL_READ(h, 0x08000000, 4, nullptr));
@@ -357,9 +357,9 @@ TEST_F(CommandFixture, EraseProgramProtectSendsOneBytePerSector) {
   allow(&TARGET_DESCRIPTOR::ERASEPROGRAM_PROTECT_CMD);
   BYTE s[3] = {0, 5, 31};
   reads({kAck, kAck});
-  ASSERT_EQ(SUCCESS, KVBL_ERASEPROGRAM_PROTECT(h, 3, s, 0));
+  ASSERT_EQ(SUCCESS, kvbl::EraseProgramProtect(h, 3, s));
   EXPECT_EQ((W{{0x63, 0x9C}, {0x02, 0, 5, 31, 0x02 ^ 5 ^ 31}}), st.written);
-  EXPECT_EQ(INPUT_PARAMS_ERROR, KVBL_ERASEPROGRAM_PROTECT(h, 0, s, 0));
+  EXPECT_EQ(INPUT_PARAMS_ERROR, kvbl::EraseProgramProtect(h, 0, s));
 }
 
 TEST_F(CommandFixture, FirmwareCrcFramesAndByteOrder) {

@@ -1,5 +1,6 @@
 // Byte-exact tests of the I2C bridge framing over a recording serial line.
 #include "I2CBridge.h"
+#include "KVBLAckValue.h"
 #include "ProtocolFixture.h"
 
 namespace {

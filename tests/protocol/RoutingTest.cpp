@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "FakeLine.h"
-#include "KVBL.h"
+#include "KVBLLIB.h"
 #include "KVBLPorts.h"
 
 namespace {

@@ -201,7 +201,7 @@ TEST_F(CanFixture, CommandSequences) {
        join(bare(0x02), Frames(7, ReadRequest(0x02, 1))), CMD_FAIL},
       {"GO", [&] { return KVBL_GO(h, 0x08000100); }, Cat({Ok(), ReadAnswer({0x00})}),
        {Write(0x21, {0x08, 0x00, 0x01, 0x00}), ReadRequest(0x21, 1)}, SUCCESS},
-      {"ERASEPROGRAM_PROTECT", [&] { return KVBL_ERASEPROGRAM_PROTECT(h, 3, sectors, 0); },
+      {"ERASEPROGRAM_PROTECT", [&] { return kvbl::EraseProgramProtect(h, 3, sectors); },
        Cat({Ok(), Ack(), Ok(), Ack()}),
        {Write(0x63, {0x02}), ReadRequest(0x63, 1), Write(0x63, {4, 5, 6}), ReadRequest(0x63, 1)}, SUCCESS},
       {"ERASEPROGRAM_PERM_UNPROTECT", [&] { return KVBL_ERASEPROGRAM_PERM_UNPROTECT(h); },

@@ -1,0 +1,35 @@
+/* SPDX-License-Identifier: MIT */
+// libKVBLLIB: the programming interface of KVBL.h over a UART or USB DFU,
+// and through the I2C, SPI and CAN bridges as well (TARGET_SetComIntType
+// chooses the transport of the next port; type 0, the UART, until then).
+// Beside KVBL.h the library exports the protocol variant (KVBLAckValue.h),
+// erase/program protection with its fourth parameter and the list of USB
+// devices in DFU mode. Plain C99 or C++17, C linkage.
+#ifndef KVBLLIB_H
+#define KVBLLIB_H
+
+#include "KVBL.h"
+#include "KVBLAckValue.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// [ERASEPROGRAM_PROTECT_CMD]: protects the NbSectors sectors numbered (one
+// byte each) in pSectors; adds 1 to Progress on success. Flag: 1 over USB
+// DFU for series 13 and 14, else 0.
+KVBL_API BYTE KVBL_ERASEPROGRAM_PROTECT(HANDLE hCOM, BYTE NbSectors, LPBYTE pSectors,
+                                        BYTE Flag);
+
+// The USB devices in DFU mode. *pCount: capacity on entry (entries of
+// DeviceInfo; the vendor and product tables hold at least 255 entries),
+// number of devices found on return. Each DeviceInfo entry receives a
+// zero-terminated text of at most KVBL_DFU_INFO_LENGTH - 1 characters.
+KVBL_API BYTE KVBL_GetKVDeviceList(LPBYTE pCount, LPWORD pVendorIds, LPWORD pProductIds,
+                                   char (*DeviceInfo)[KVBL_DFU_INFO_LENGTH]);
+
+#ifdef __cplusplus
+}  // extern "C"
+#endif
+
+#endif  // KVBLLIB_H
