@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,11 @@ public:
         const char* made = mkdtemp(pattern);
         m_path = made != nullptr ? made : "/tmp";
     }
-    ~WorkDir() { std::system(("rm -rf '" + m_path + "'").c_str()); }
+    ~WorkDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
     const std::string& path() const { return m_path; }
 
 private:

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -24,7 +25,10 @@ class DfuProgram : public ::testing::Test {
     ASSERT_NE(nullptr, mkdtemp(pattern));
     dir = pattern;
   }
-  void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+  }
 
   // Runs tarnflash in the test folder with the fake device (absent: not on
   // the bus; withFake false: the system's own USB library).

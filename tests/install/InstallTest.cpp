@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -122,8 +123,9 @@ ScratchDir::ScratchDir()
 
 ScratchDir::~ScratchDir()
 {
-    if (!m_path.empty() && std::system(("rm -rf " + Quote(m_path)).c_str()) != 0)
-        std::fprintf(stderr, "could not remove %s\n", m_path.c_str());
+    std::error_code ignored;
+    if (!m_path.empty())
+        std::filesystem::remove_all(m_path, ignored);
 }
 
 bool IsElf(const std::string& path)

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <string>
@@ -59,7 +60,8 @@ protected:
             m_com->Close();
         delete m_com;
         m_sim.stop();
-        std::system(("rm -rf '" + m_dir + "'").c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(m_dir, ignored);
     }
 
     CBootLoader* Connect(const char* device, const char* simLink, char type)

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <unistd.h>
@@ -72,8 +73,9 @@ Chip::Chip(const std::string& device, std::vector<std::string> extra)
 Chip::~Chip()
 {
     m_sim.stop();
+    std::error_code ignored;
     if (m_dir != "/tmp")
-        std::system(("rm -rf '" + m_dir + "'").c_str());
+        std::filesystem::remove_all(m_dir, ignored);
 }
 
 ProgramRun Chip::Run(const std::vector<std::string>& commands)
