@@ -2,11 +2,11 @@
 # their folders install:
 #
 #   bin/                        tarnflash, kv32sim
-#   lib/                        libKVBLLIB, libKVI2CBLLIB, libKVSPIBLLIB,
+#   lib/<arch>/                 libKVBLLIB, libKVI2CBLLIB, libKVSPIBLLIB,
 #                               libKVCANBLLIB, libFiles: .so.1.0.0, .so.1, .so
-#   lib/pkgconfig/              kvbllib.pc kvi2cbllib.pc kvspibllib.pc
+#   lib/<arch>/pkgconfig/       kvbllib.pc kvi2cbllib.pc kvspibllib.pc
 #                               kvcanbllib.pc libfiles.pc
-#   lib/cmake/KVBL/             the CMake package KVBL
+#   lib/<arch>/cmake/KVBL/      the CMake package KVBL
 #   include/kvbl/               the libraries' headers
 #   share/tarnflash/Map/        the device catalogue
 #   share/man/man1/             tarnflash.1.gz, kv32sim.1.gz
@@ -19,6 +19,20 @@
 # package (cmake/Packaging.cmake).
 
 set(TARNFLASH_DIST_DIR ${CMAKE_SOURCE_DIR}/dist)
+
+# Compresses INPUT into OUTPUT as Debian wants it (gzip -9n: no name, no time
+# stamp), at build time, under TARGET (built by default).
+function(tarnflash_gzip target input output)
+  get_filename_component(folder ${output} DIRECTORY)
+  add_custom_command(
+    OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
+    COMMAND sh -c "gzip -9n -c \"$1\" > \"$2\"" sh ${input} ${output}
+    DEPENDS ${input}
+    VERBATIM)
+  add_custom_target(${target} ALL DEPENDS ${output})
+endfunction()
+
 set(TARNFLASH_COMPONENTS program libraries development simulator)
 set(TARNFLASH_PACKAGE_program tarnflash)
 set(TARNFLASH_PACKAGE_libraries libkvbl${TARNFLASH_LIBRARY_SOVERSION})
@@ -43,17 +57,16 @@ set(TARNFLASH_MAN_DIR ${CMAKE_BINARY_DIR}/share/man/man1)
 if(TARGET tarnflash)
   set(man_page ${TARNFLASH_MAN_DIR}/tarnflash.1)
   add_custom_command(
-    OUTPUT ${man_page} ${CMAKE_BINARY_DIR}/dist/tarnflash.1.gz
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${TARNFLASH_MAN_DIR} ${CMAKE_BINARY_DIR}/dist
+    OUTPUT ${man_page}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${TARNFLASH_MAN_DIR}
     # A sanitizer build of the program must not fail the page over a leak report.
     COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
             sh ${TARNFLASH_DIST_DIR}/make-manpage $<TARGET_FILE:tarnflash>
             ${TARNFLASH_DIST_DIR}/tarnflash.1.in ${PROJECT_VERSION} ${man_page}
-    COMMAND sh -c "gzip -9n -c \"$1\" > \"$2\"" sh ${man_page} ${CMAKE_BINARY_DIR}/dist/tarnflash.1.gz
     DEPENDS tarnflash ${TARNFLASH_DIST_DIR}/make-manpage ${TARNFLASH_DIST_DIR}/tarnflash.1.in
     COMMENT "Writing the tarnflash manual page from its help text"
     VERBATIM)
-  add_custom_target(tarnflash_manpage ALL DEPENDS ${man_page} ${CMAKE_BINARY_DIR}/dist/tarnflash.1.gz)
+  tarnflash_gzip(tarnflash_manpage ${man_page} ${CMAKE_BINARY_DIR}/dist/tarnflash.1.gz)
   install(FILES ${CMAKE_BINARY_DIR}/dist/tarnflash.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
           COMPONENT program)
 
@@ -91,14 +104,7 @@ endif()
 # ---- the simulator --------------------------------------------------------
 if(TARGET kv32sim)
   configure_file(${TARNFLASH_DIST_DIR}/kv32sim.1.in ${TARNFLASH_MAN_DIR}/kv32sim.1 @ONLY)
-  add_custom_command(
-    OUTPUT ${CMAKE_BINARY_DIR}/dist/kv32sim.1.gz
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/dist
-    COMMAND sh -c "gzip -9n -c \"$1\" > \"$2\"" sh ${TARNFLASH_MAN_DIR}/kv32sim.1
-            ${CMAKE_BINARY_DIR}/dist/kv32sim.1.gz
-    DEPENDS ${TARNFLASH_MAN_DIR}/kv32sim.1
-    VERBATIM)
-  add_custom_target(kv32sim_manpage ALL DEPENDS ${CMAKE_BINARY_DIR}/dist/kv32sim.1.gz)
+  tarnflash_gzip(kv32sim_manpage ${TARNFLASH_MAN_DIR}/kv32sim.1 ${CMAKE_BINARY_DIR}/dist/kv32sim.1.gz)
   install(FILES ${CMAKE_BINARY_DIR}/dist/kv32sim.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
           COMPONENT simulator)
 endif()
@@ -108,16 +114,14 @@ endif()
 # is installed under (cmake/WritePkgConfig.cmake).
 set(pc_files)
 foreach(entry
-    "kvbllib|KVBLLIB|KVBLLIB|KV32 bootloader protocol over a UART or USB DFU, and through the I2C, SPI and CAN bridges"
-    "kvi2cbllib|KVI2CBLLIB|KVI2CBLLIB|KV32 bootloader protocol through an I2C bridge on a serial port"
-    "kvspibllib|KVSPIBLLIB|KVSPIBLLIB|KV32 bootloader protocol through an SPI bridge on a serial port"
-    "kvcanbllib|KVCANBLLIB|KVCANBLLIB|KV32 bootloader protocol through a CAN bridge on a serial port"
-    "libfiles|Files|Files|Memory images (binary, Intel HEX, Motorola S-record) and KV32 device maps")
+    "kvbllib|KVBLLIB|KV32 bootloader protocol over a UART or USB DFU, and through the I2C, SPI and CAN bridges"
+    "kvi2cbllib|KVI2CBLLIB|KV32 bootloader protocol through an I2C bridge on a serial port"
+    "kvspibllib|KVSPIBLLIB|KV32 bootloader protocol through an SPI bridge on a serial port"
+    "kvcanbllib|KVCANBLLIB|KV32 bootloader protocol through a CAN bridge on a serial port"
+    "libfiles|Files|Memory images (binary, Intel HEX, Motorola S-record) and KV32 device maps")
   string(REPLACE "|" ";" fields "${entry}")
-  list(GET fields 1 target)
-  if(TARGET ${target})
-    list(REMOVE_AT fields 1)
-    list(JOIN fields "|" entry)
+  list(GET fields 1 library)
+  if(TARGET ${library})
     list(APPEND pc_files "${entry}")
   endif()
 endforeach()
@@ -153,14 +157,7 @@ if(NOT changelog_head MATCHES "^tarnflash \\(${PROJECT_VERSION}\\) ")
   message(FATAL_ERROR "dist/changelog: the newest entry is not version ${PROJECT_VERSION}: "
                       "${changelog_head}")
 endif()
-add_custom_command(
-  OUTPUT ${CMAKE_BINARY_DIR}/dist/changelog.gz
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/dist
-  COMMAND sh -c "gzip -9n -c \"$1\" > \"$2\"" sh ${TARNFLASH_DIST_DIR}/changelog
-          ${CMAKE_BINARY_DIR}/dist/changelog.gz
-  DEPENDS ${TARNFLASH_DIST_DIR}/changelog
-  VERBATIM)
-add_custom_target(tarnflash_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/dist/changelog.gz)
+tarnflash_gzip(tarnflash_changelog ${TARNFLASH_DIST_DIR}/changelog ${CMAKE_BINARY_DIR}/dist/changelog.gz)
 foreach(component IN LISTS TARNFLASH_COMPONENTS)
   install(FILES ${TARNFLASH_DIST_DIR}/copyright ${CMAKE_BINARY_DIR}/dist/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${TARNFLASH_PACKAGE_${component}}
