@@ -118,6 +118,10 @@ KVBL_CONSTANT(BYTE, KVBL_INTERFACE_I2C, 2);
 KVBL_CONSTANT(BYTE, KVBL_INTERFACE_CAN, 3);
 KVBL_CONSTANT(BYTE, KVBL_INTERFACE_SPI, 4);
 
+// States of KVBL_GetLineState.
+KVBL_CONSTANT(BYTE, KVBL_LINE_PRESENT, 0);
+KVBL_CONSTANT(BYTE, KVBL_LINE_GONE, 1);
+
 KVBL_CONSTANT(int, KVBL_MAX_PORTS, 1025);     // port numbers 0..1024
 KVBL_CONSTANT(DWORD, KVBL_MAX_PACKET, 252);   // largest packet after SetPaketSize
 KVBL_CONSTANT(int, KVBL_DFU_INFO_LENGTH, 99); // characters per DFU device text
@@ -243,6 +247,12 @@ KVBL_API BYTE KVBL_getRi(HANDLE hCOM, bool* pval);
 KVBL_API BYTE KVBL_getCd(HANDLE hCOM, bool* pval);
 KVBL_API BYTE KVBL_SetEcho(HANDLE hCOM, int val);
 KVBL_API BYTE KVBL_SetFlowControl(HANDLE hCOM, bool val);
+// What became of the port's line: KVBL_LINE_PRESENT, or KVBL_LINE_GONE once
+// its device went away under the open port (the adapter was unplugged, the
+// bridge's far end closed). A gone line fails every later send and receive
+// at once; the state survives Interface_Close and is cleared by the next
+// successful Interface_Open.
+KVBL_API BYTE KVBL_GetLineState(HANDLE hCOM, LPBYTE state);
 
 // ---- bridge start and identification -------------------------------------
 KVBL_API BYTE KVBL_Init_BL(HANDLE hCOM, WORD addr, DWORD rate, BYTE dutyCycle);

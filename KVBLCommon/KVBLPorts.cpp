@@ -246,6 +246,14 @@ KVBL_API BYTE KVBL_SetFlowControl(HANDLE hCOM, bool val) {
   return SUCCESS;
 }
 
+KVBL_API BYTE KVBL_GetLineState(HANDLE hCOM, LPBYTE state) {
+  CSerialPort* l = Line(PortOf(hCOM));
+  if (!l) return INPUT_PARAMS_ERROR;
+  if (!state) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
+  *state = l->lineGone() ? KVBL_LINE_GONE : KVBL_LINE_PRESENT;
+  return SUCCESS;
+}
+
 // ---- progress ------------------------------------------------------------
 KVBL_API BYTE SetActivityTime(DWORD time) {
   Progress = 0;

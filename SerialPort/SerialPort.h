@@ -42,6 +42,13 @@ class CSerialPort {
   void setExactRate(bool exact) { m_bExactRate = exact; }
   bool exactRate() const { return m_bExactRate; }
 
+  // True once the device went away under the open port (the adapter was
+  // unplugged, the bridge's far end closed): the terminal hung up or
+  // answered EIO/ENXIO. Nothing is sent or waited for on a gone line; the
+  // state stays after the close, so a caller can tell why the line failed,
+  // and a successful open clears it.
+  bool lineGone() const { return m_bLineGone; }
+
   static constexpr int kMaxPortNumber = 1024;
 
   bool isConnected = false;
@@ -60,6 +67,7 @@ class CSerialPort {
 
  protected:
   bool m_bExactRate = false;
+  bool m_bLineGone = false;
 };
 
 #endif  // SERIALPORT_H

@@ -2,14 +2,19 @@
 #include "ThreadLatency.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -55,8 +60,59 @@ std::string CSerialPortLinux::devicePath() const {
   return "/dev/" + m_portName;
 }
 
-void CSerialPortLinux::failOpen() {
-  if (fd >= 0) ::close(fd);
+bool CSerialPortLinux::isPseudoTerminal(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  const unsigned m = major(st.st_rdev);
+  // Terminal sides of the Unix 98 pseudo-terminals (majors 136-143), and of
+  // the old BSD ones (major 3).
+  return (m >= 136 && m <= 143) || m == 3;
+}
+
+void CSerialPortLinux::holdableOnPseudoTerminal(struct termios* t) {
+  t->c_cflag = (t->c_cflag & ~(CSIZE | PARENB | PARODD)) | CS8;
+  t->c_iflag &= ~(INPCK | IGNPAR);
+}
+
+void CSerialPortLinux::reportOpenFailure(const std::string& path, int err) const {
+  std::string reason;
+  if (err == EBUSY || err == EWOULDBLOCK) {
+    reason = "the port is in use by another program";
+  } else {
+    reason = strerror(err);
+    struct stat st;
+    if ((err == EACCES || err == EPERM) && stat(path.c_str(), &st) == 0) {
+      char buf[1024];
+      struct group g;
+      struct group* found = nullptr;
+      if (getgrgid_r(st.st_gid, &g, buf, sizeof buf, &found) == 0 && found != nullptr)
+        reason += std::string(" (the port belongs to the group ") + found->gr_name +
+                  "; a user outside it cannot open it)";
+    }
+  }
+  std::fprintf(stderr, "Open serial port failed(%s): %s\n", path.c_str(), reason.c_str());
+}
+
+// Only one program drives a port: the lock is what cooperating programs
+// check, the exclusive mode keeps out others (except privileged ones). Both
+// are taken before the port's settings or queues are touched.
+bool CSerialPortLinux::takeExclusively(const std::string& path) {
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    reportOpenFailure(path, errno);
+    return false;
+  }
+  m_bExclusive = ioctl(fd, TIOCEXCL) == 0;
+  return true;
+}
+
+void CSerialPortLinux::release() {
+  if (fd >= 0) {
+    if (m_bLowLatencySet) SerialSetLowLatency(fd, false);
+    if (m_bExclusive) ioctl(fd, TIOCNXCL);
+    ::close(fd);  // also releases the lock
+  }
+  m_bLowLatencySet = false;
+  m_bExclusive = false;
   fd = -1;
   hcom = nullptr;
   isConnected = false;
@@ -71,29 +127,31 @@ bool CSerialPortLinux::openPort() {
       !(m_stopbits >= 1.0f && m_stopbits <= 2.0f))
     return false;
 
-  fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  // Not inherited by programs this process starts: they would keep the
+  // port, and its lock, open after it is closed here.
+  fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    std::string msg = "Open serial port failed(" + path + ")";
-    perror(msg.c_str());
+    reportOpenFailure(path, errno);
     fd = -1;
     return false;
   }
   if (fcntl(fd, F_SETFL, 0) < 0) {
-    failOpen();
+    release();
     return false;
   }
   // The device itself must be a terminal; what standard input is does not
   // matter (scripts and pipes drive the program too).
   if (!isatty(fd)) {
     perror("Standard input is not a terminal device");
-    failOpen();
+    release();
     return false;
   }
-  if (!configure()) {
-    failOpen();
+  if (!takeExclusively(path) || !configure()) {
+    release();
     return false;
   }
   m_bLowLatencySet = SerialSetLowLatency(fd, true);
+  m_bLineGone = false;
   isConnected = true;
   return true;
 }
@@ -138,7 +196,10 @@ void CSerialPortLinux::buildAttributes(const struct termios& old, struct termios
   t.c_cflag &= ~CRTSCTS;
   t.c_oflag &= ~OPOST;
   t.c_lflag &= ~(ISIG | ICANON | ECHO | ECHOE);
-  t.c_iflag &= ~(BRKINT | INPCK | ISTRIP | ICRNL | IXON);
+  t.c_iflag &= ~(BRKINT | INPCK | ISTRIP | ICRNL | IXON | IGNPAR);
+  // With parity, a byte that arrives with a parity error is dropped: the
+  // exchange then fails as a time-out or a refusal, never with a changed byte.
+  if (m_parity != 0) t.c_iflag |= INPCK | IGNPAR;
   t.c_cc[VTIME] = 0;
   t.c_cc[VMIN] = 0;
   *out = t;
@@ -150,29 +211,66 @@ bool CSerialPortLinux::configure() {
   struct termios t;
   bool arbitrary = false;
   buildAttributes(old, &t, &arbitrary);
+  const bool pty = isPseudoTerminal(fd);
+  if (pty) holdableOnPseudoTerminal(&t);
   usleep(200000);
   tcflush(fd, TCIFLUSH);
   tcflush(fd, TCOFLUSH);
   if (tcsetattr(fd, TCSANOW, &t) != 0) return false;
   if (arbitrary && !SerialSetArbitraryRate(fd, static_cast<unsigned long>(m_baudRate)))
     return false;
-  return true;
+  // A pseudo-terminal accepts whatever it is told: what it holds is read back.
+  return !pty || appliedAsAsked(t, arbitrary);
 }
 
-void CSerialPortLinux::closePort() {
-  if (fd >= 0) {
-    if (m_bLowLatencySet) SerialSetLowLatency(fd, false);
-    ::close(fd);
+bool CSerialPortLinux::appliedAsAsked(const struct termios& asked, bool arbitrary) const {
+  struct termios now;
+  if (tcgetattr(fd, &now) != 0) return false;
+  if (arbitrary) {
+    unsigned long in = 0, out = 0;
+    const unsigned long rate = static_cast<unsigned long>(m_baudRate);
+    if (!SerialGetRates(fd, &in, &out) || in != rate || out != rate) return false;
+  } else if (cfgetispeed(&now) != cfgetispeed(&asked) || cfgetospeed(&now) != cfgetospeed(&asked)) {
+    return false;
   }
-  m_bLowLatencySet = false;
-  fd = -1;
-  hcom = nullptr;
-  isConnected = false;
+  const tcflag_t speedBits = CBAUD | CIBAUD;
+  return now.c_iflag == asked.c_iflag && now.c_oflag == asked.c_oflag &&
+         now.c_lflag == asked.c_lflag &&
+         (now.c_cflag & ~speedBits) == (asked.c_cflag & ~speedBits) &&
+         now.c_cc[VMIN] == asked.c_cc[VMIN] && now.c_cc[VTIME] == asked.c_cc[VTIME];
 }
+
+void CSerialPortLinux::closePort() { release(); }
 
 bool CSerialPortLinux::setTimeOut(unsigned long ms) {
   m_timeout = ms;
   return true;
+}
+
+int CSerialPortLinux::lineGoneBy(int err) {
+  // What a terminal answers once its device has gone (a USB adapter
+  // unplugged, the master of a pseudo-terminal closed).
+  if (err == EIO || err == ENXIO || err == ENODEV) m_bLineGone = true;
+  return -1;
+}
+
+ssize_t CSerialPortLinux::readLine(unsigned char* data, size_t n) {
+  for (;;) {
+    const ssize_t r = ::read(fd, data, n);
+    if (r >= 0) return r;
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN) return 0;
+    return lineGoneBy(errno);
+  }
+}
+
+ssize_t CSerialPortLinux::writeLine(const unsigned char* data, size_t n) {
+  for (;;) {
+    const ssize_t r = ::write(fd, data, n);
+    if (r >= 0) return r;
+    if (errno == EINTR) continue;
+    return lineGoneBy(errno);
+  }
 }
 
 int CSerialPortLinux::receiveTimed(unsigned long lg, unsigned char* data) {
@@ -206,37 +304,35 @@ int CSerialPortLinux::receiveTimed(unsigned long lg, unsigned char* data) {
       if (Clock::now() >= deadline) return static_cast<int>(total);
       continue;
     }
-    if (!(p.revents & POLLIN)) {
-      if (p.revents & (POLLERR | POLLNVAL)) return -1;
-      // The other end hung up and nothing is left to read: nothing more comes.
-      return static_cast<int>(total);
+    // A hang-up or an error condition on a terminal means its device went
+    // away: nothing more will come, however long the wait.
+    if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+      m_bLineGone = (p.revents & POLLNVAL) == 0;
+      return -1;
     }
-    ssize_t n = ::read(fd, data + total, lg - total);
-    if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN) n = 0;
-      else return -1;
-    }
+    const ssize_t n = readLine(data + total, lg - total);
+    if (n < 0) return -1;
     total += static_cast<unsigned long>(n);
     if (total >= lg) return static_cast<int>(lg);
-    if (n == 0 && (p.revents & POLLHUP)) return static_cast<int>(total);
   }
 }
 
 int CSerialPortLinux::receiveData(unsigned long lg, unsigned char* data) {
   if (data == nullptr) return 0;
   if (lg == 0) return 0;
+  if (m_bLineGone) return -1;
   switch (m_bEcho) {
     case 0:
       return receiveTimed(lg, data);
     case 1:
       // Each received byte is preceded by the echo of a transmitted one.
       for (unsigned long i = 0; i < lg; ++i) {
-        if (::read(fd, data + i, 1) < 0) return -1;
-        if (::read(fd, data + i, 1) < 0) return -1;
+        if (readLine(data + i, 1) < 0) return -1;
+        if (readLine(data + i, 1) < 0) return -1;
       }
       return static_cast<int>(lg);
     case 2: {
-      ssize_t n = ::read(fd, data, 1);
+      const ssize_t n = readLine(data, 1);
       return n < 0 ? -1 : static_cast<int>(n);
     }
     default:
@@ -256,20 +352,18 @@ int CSerialPortLinux::receiveData(std::string* data) {
 
 int CSerialPortLinux::sendData(unsigned long lg, unsigned char* data) {
   if (data == nullptr) return 0;
+  if (m_bLineGone) return -1;
   if (m_bEcho == 2) {
     for (unsigned long i = 0; i < lg; ++i) {
-      if (::write(fd, data + i, 1) != 1) return -1;
-      if (::read(fd, data + i, 1) < 0) return -1;  // the echo replaces the byte
+      if (writeLine(data + i, 1) != 1) return -1;
+      if (readLine(data + i, 1) < 0) return -1;  // the echo replaces the byte
     }
     return static_cast<int>(lg);
   }
   unsigned long done = 0;
   while (done < lg) {
-    ssize_t n = ::write(fd, data + done, lg - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return done > 0 ? static_cast<int>(done) : -1;
-    }
+    const ssize_t n = writeLine(data + done, lg - done);
+    if (n < 0) return done > 0 && !m_bLineGone ? static_cast<int>(done) : -1;
     if (n == 0) break;
     done += static_cast<unsigned long>(n);
   }

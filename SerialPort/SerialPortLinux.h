@@ -2,6 +2,7 @@
 #ifndef SERIALPORTLINUX_H
 #define SERIALPORTLINUX_H
 
+#include <sys/types.h>
 #include <termios.h>
 
 #include <mutex>
@@ -44,6 +45,13 @@ class CSerialPortLinux : public CSerialPort {
   // standard constant and is applied afterwards.
   void buildAttributes(const struct termios& old, struct termios* t, bool* arbitrary) const;
 
+  // A pseudo-terminal (a network bridge, socat, kv32sim) carries bytes, not
+  // characters: it always holds 8 data bits without parity. The port asks it
+  // for exactly that, so the data-bits and parity settings have no meaning
+  // there (the far end of the bridge owns the real line's settings).
+  static bool isPseudoTerminal(int fd);
+  static void holdableOnPseudoTerminal(struct termios* t);
+
   void* hcom = nullptr;
   int fd = -1;
   std::thread m_monitorThread;  // unused: the port has no threads
@@ -52,11 +60,20 @@ class CSerialPortLinux : public CSerialPort {
 
  private:
   bool configure();
+  bool appliedAsAsked(const struct termios& asked, bool arbitrary) const;
+  bool takeExclusively(const std::string& path);
+  void reportOpenFailure(const std::string& path, int err) const;
   int receiveTimed(unsigned long lg, unsigned char* data);
+  // One read or write of the descriptor; an error that means the device is
+  // gone marks the line so.
+  ssize_t readLine(unsigned char* data, size_t n);
+  ssize_t writeLine(const unsigned char* data, size_t n);
+  int lineGoneBy(int err);
   bool setModemBit(int bit, bool val);
-  void failOpen();
+  void release();
 
   bool m_bLowLatencySet = false;  // ASYNC_LOW_LATENCY was switched on by us
+  bool m_bExclusive = false;      // TIOCEXCL was set by us
 };
 
 #include "SerialPortRate.h"

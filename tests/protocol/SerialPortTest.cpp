@@ -2,13 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <thread>
 
 #include "SerialPortLinux.h"
 
@@ -27,7 +32,7 @@ class Pty {
   }
   ~Pty() {
     close(keep);
-    close(master);
+    if (master >= 0) close(master);
   }
   std::string name() const { return slave.substr(5); }  // without "/dev/"
   void send(const std::string& s) { ASSERT_EQ(ssize_t(s.size()), write(master, s.data(), s.size())); }
@@ -51,7 +56,10 @@ struct termios attrs(const Pty& t) {
 }
 
 // A pseudo-terminal keeps its own character size and parity, so those are
-// checked on the attributes the port builds; the pty checks the rest.
+// checked on the attributes the port builds; the pty checks the rest. With
+// parity on, a byte with a parity error is dropped (INPCK with IGNPAR), never
+// delivered as data; without parity neither flag is set. Nothing else of the
+// attributes depends on the parity.
 TEST(SerialPort, CharacterSizeParityAndStopBits) {
   struct { int bits, parity; float stop; bool oldStop; tcflag_t size; bool parenb, parodd, cstopb; } cases[] = {
       {8, 2, 1.0f, true, CS8, true, false, false},
@@ -61,21 +69,161 @@ TEST(SerialPort, CharacterSizeParityAndStopBits) {
       {6, 2, 1.5f, true, CS6, true, false, true},    // 1.5 keeps the device's flag
       {6, 2, 1.5f, false, CS6, true, false, false},
   };
+  const tcflag_t parityFlags = PARENB | PARODD;
+  const tcflag_t checkFlags = INPCK | IGNPAR;
   for (auto& c : cases) {
-    CSerialPortLinux p;
-    configure(p, "x", 115200, c.bits, c.parity, c.stop);
+    // The device had every input flag set: the port decides each one.
     struct termios old {};
     old.c_cflag = CS8 | PARENB | (c.oldStop ? CSTOPB : 0);
-    struct termios a;
-    bool arbitrary = true;
-    p.buildAttributes(old, &a, &arbitrary);
-    EXPECT_FALSE(arbitrary);
-    EXPECT_EQ(c.size, a.c_cflag & CSIZE);
-    EXPECT_EQ(c.parenb, (a.c_cflag & PARENB) != 0);
-    EXPECT_EQ(c.parodd, (a.c_cflag & PARODD) != 0);
-    EXPECT_EQ(c.cstopb, (a.c_cflag & CSTOPB) != 0);
-    EXPECT_FALSE(a.c_cflag & CRTSCTS);
+    old.c_iflag = INPCK | IGNPAR | PARMRK | ISTRIP | ICRNL | IXON | BRKINT;
+    struct termios a[3];
+    for (int parity = 0; parity < 3; ++parity) {
+      CSerialPortLinux p;
+      configure(p, "x", 115200, c.bits, parity, c.stop);
+      bool arbitrary = true;
+      p.buildAttributes(old, &a[parity], &arbitrary);
+      EXPECT_FALSE(arbitrary);
+      EXPECT_EQ(parity != 0 ? checkFlags : 0u, a[parity].c_iflag & (checkFlags | PARMRK | ISTRIP))
+          << "parity " << parity;
+    }
+    const struct termios& t = a[c.parity];
+    EXPECT_EQ(c.size, t.c_cflag & CSIZE);
+    EXPECT_EQ(c.parenb, (t.c_cflag & PARENB) != 0);
+    EXPECT_EQ(c.parodd, (t.c_cflag & PARODD) != 0);
+    EXPECT_EQ(c.cstopb, (t.c_cflag & CSTOPB) != 0);
+    EXPECT_FALSE(t.c_cflag & CRTSCTS);
+    for (int parity = 1; parity < 3; ++parity) {
+      EXPECT_EQ(a[0].c_cflag & ~parityFlags, a[parity].c_cflag & ~parityFlags);
+      EXPECT_EQ(a[0].c_iflag, a[parity].c_iflag & ~checkFlags);
+      EXPECT_EQ(a[0].c_oflag, a[parity].c_oflag);
+      EXPECT_EQ(a[0].c_lflag, a[parity].c_lflag);
+      EXPECT_EQ(0, memcmp(a[0].c_cc, a[parity].c_cc, sizeof a[0].c_cc));
+    }
   }
+}
+
+// A pseudo-terminal (socat, a network serial client, kv32sim) holds 8 data
+// bits without parity whatever it is asked, and keeps the last host's
+// settings. Every open must work however often the same settings come back,
+// with the speed and raw mode really applied.
+TEST(SerialPort, PseudoTerminalOpensAgainWithAnySettings) {
+  Pty t;
+  struct { int bits, parity; long baud; speed_t speed; } runs[] = {
+      {8, 2, 115200, B115200}, {8, 2, 115200, B115200}, {7, 1, 115200, B115200},
+      {8, 0, 57600, B57600},   {8, 2, 57600, B57600},
+  };
+  for (auto& r : runs) {
+    CSerialPortLinux p;
+    configure(p, t.name(), r.baud, r.bits, r.parity, 1.0f);
+    ASSERT_TRUE(p.openPort()) << r.bits << "/" << r.parity << " at " << r.baud;
+    EXPECT_TRUE(CSerialPortLinux::isPseudoTerminal(p.fd));
+    struct termios a = attrs(t);
+    EXPECT_EQ(r.speed, cfgetospeed(&a));
+    EXPECT_EQ(static_cast<tcflag_t>(CS8), a.c_cflag & (CSIZE | PARENB));
+    EXPECT_FALSE(a.c_lflag & (ICANON | ECHO | ISIG));
+    p.closePort();
+  }
+  const int null = open("/dev/null", O_RDWR);
+  EXPECT_FALSE(CSerialPortLinux::isPseudoTerminal(null));
+  close(null);
+}
+
+// One program per port: a second open of a port in use is refused before it
+// touches the port's settings or queues, says why, and keeps no descriptor.
+TEST(SerialPort, APortInUseIsRefused) {
+  Pty t;
+  CSerialPortLinux first;
+  configure(first, t.name(), 115200, 8, 2, 1.0f);
+  ASSERT_TRUE(first.openPort());
+  t.send("kept");
+  usleep(20000);
+  CSerialPortLinux second;
+  configure(second, t.slave, 57600, 8, 2, 1.0f);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(second.openPort());
+  EXPECT_EQ("Open serial port failed(" + t.slave + "): the port is in use by another program\n",
+            testing::internal::GetCapturedStderr());
+  EXPECT_EQ(-1, second.fd);
+  EXPECT_FALSE(second.isConnected);
+  const struct termios held = attrs(t);
+  EXPECT_EQ(B115200, cfgetospeed(&held)) << "the settings of the port in use changed";
+  first.setTimeOut(200);
+  unsigned char buf[4];
+  EXPECT_EQ(4, first.receiveData(4, buf)) << "the queue of the port in use was flushed";
+  first.closePort();
+  EXPECT_TRUE(second.openPort()) << "the port stays taken after its close";
+}
+
+// Permission denied names the device's group, the usual cause (a user
+// outside "dialout"). Needs root to give a terminal to a group and to drop
+// to a user outside it.
+TEST(SerialPort, PermissionDeniedNamesTheDevicesGroup) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to hand the terminal to a group";
+  Pty t;
+  struct group* g = getgrnam("dialout");
+  const gid_t gid = g ? g->gr_gid : 20;
+  ASSERT_EQ(0, chown(t.slave.c_str(), 0, gid));
+  ASSERT_EQ(0, chmod(t.slave.c_str(), 0660));
+  struct group* named = getgrgid(gid);
+  ASSERT_NE(nullptr, named);
+  const std::string group = named->gr_name;
+  int pipeFds[2];
+  ASSERT_EQ(0, pipe(pipeFds));
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    dup2(pipeFds[1], STDERR_FILENO);
+    if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+    CSerialPortLinux p;
+    p.setPortSettings(3, t.slave, 115200, 8, 2, 1.0f);
+    _exit(p.openPort() ? 1 : 0);
+  }
+  close(pipeFds[1]);
+  std::string err;
+  char buf[512];
+  ssize_t n;
+  while ((n = read(pipeFds[0], buf, sizeof buf)) > 0) err.append(buf, size_t(n));
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(0, WEXITSTATUS(status)) << err;
+  EXPECT_EQ(0u, err.find("Open serial port failed(" + t.slave + "): Permission denied")) << err;
+  EXPECT_NE(std::string::npos, err.find("group " + group)) << err;
+}
+
+// The device going away under an open port (the master of a pseudo-terminal
+// closing is what a reader sees of a USB adapter pulled out): the waiting
+// receive ends at once, nothing more is sent or waited for, and the state
+// stays after the close until a new open.
+TEST(SerialPort, AGoneLineFailsAtOnce) {
+  Pty t;
+  CSerialPortLinux p;
+  configure(p, t.name(), 115200, 8, 2, 1.0f);
+  ASSERT_TRUE(p.openPort());
+  p.setTimeOut(5000);
+  EXPECT_FALSE(p.lineGone());
+  std::thread unplug([&] {
+    usleep(100000);
+    close(t.master);
+    t.master = -1;
+  });
+  unsigned char buf[4];
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(-1, p.receiveData(4, buf));
+  unplug.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << "sat out the time-out";
+  EXPECT_TRUE(p.lineGone());
+  unsigned char msg[2] = {'a', 'b'};
+  EXPECT_EQ(-1, p.sendData(2, msg));
+  EXPECT_EQ(-1, p.receiveData(2, buf));
+  p.closePort();
+  EXPECT_TRUE(p.lineGone());
+
+  Pty other;
+  p.setPortSettings(3, other.name(), 115200, 8, 2, 1.0f);
+  ASSERT_TRUE(p.openPort());
+  EXPECT_FALSE(p.lineGone());
 }
 
 TEST(SerialPort, OpenAppliesRawModeAndNonBlockingReads) {

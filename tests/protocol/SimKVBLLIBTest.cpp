@@ -89,6 +89,32 @@ TEST(KVBLLIBSim, UsartSilentLineIsAReadFailure) {
   ASSERT_TRUE(TARGET_SetComIntType(KVBL_INTERFACE_USART) == SUCCESS);
   ASSERT_TRUE(s.open("usart", {"--fault", "drop:1"}, 16, 115200, 300));
   EXPECT_EQ(READ_FAIL, KVBL_Init_BL(s.h, 0, 0, 0));
+  BYTE state = 0xEE;
+  ASSERT_EQ(SUCCESS, KVBL_GetLineState(s.h, &state));
+  EXPECT_EQ(KVBL_LINE_PRESENT, state) << "a silent line is no gone line";
+}
+
+TEST(KVBLLIBSim, UsartUnpluggedAdapterIsAGoneLine) {
+  // The adapter goes away in the middle of a download: the transfer fails
+  // at once, and the port can tell why, also after its close.
+  SimSession s;
+  ASSERT_TRUE(connect(s, "usart", KVBL_INTERFACE_USART, {"--fault", "unplug:3000"}));
+  ASSERT_EQ(SUCCESS, SetTimeOut(s.h, 5000));
+  auto sectors = SectorList(0, 4);
+  ASSERT_EQ(SUCCESS, KVBL_ERASE(s.h, 4, sectors.data(), 2048));
+  auto image = Pattern(4 * 2048, 9);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_NE(SUCCESS, KVBL_DNLOAD(s.h, kFlash, image.data(), image.size(), 0));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << "sat out the time-out";
+  BYTE state = 0;
+  ASSERT_EQ(SUCCESS, KVBL_GetLineState(s.h, &state));
+  EXPECT_EQ(KVBL_LINE_GONE, state);
+  EXPECT_EQ(SUCCESS, Interface_Close(s.h));
+  ASSERT_EQ(SUCCESS, KVBL_GetLineState(s.h, &state));
+  EXPECT_EQ(KVBL_LINE_GONE, state);
+  EXPECT_EQ(CANT_OPEN_COM, Interface_Open(s.h)) << "the device node went with the adapter";
+  EXPECT_EQ(INPUT_PARAMS_MEMORY_ALLOCATION_ERROR, KVBL_GetLineState(s.h, nullptr));
+  EXPECT_EQ(INPUT_PARAMS_ERROR, KVBL_GetLineState(reinterpret_cast<HANDLE>(1025), &state));
 }
 
 TEST(KVBLLIBSim, I2CBridgeThroughTheSameLibrary) {
