@@ -57,10 +57,15 @@ Timed timed(const std::function<BYTE()>& call) {
 class PacedLine : public ::testing::TestWithParam<LinkCase> {
  protected:
   void SetUp() override {
+    Connect({"--baud", std::to_string(kBaud), "--write-us-per-byte", std::to_string(kWriteUsPerByte),
+             "--erase-ms", std::to_string(kEraseMsPerSector)});
+  }
+  // Starts the simulator with these options and connects to it.
+  void Connect(const std::vector<std::string>& simOptions) {
     const LinkCase& c = GetParam();
-    ASSERT_TRUE(m_sim.start({"--link", c.name, "--map", kvtest::mapDir(), "--baud", std::to_string(kBaud),
-                             "--write-us-per-byte", std::to_string(kWriteUsPerByte), "--erase-ms",
-                             std::to_string(kEraseMsPerSector)}));
+    std::vector<std::string> args = {"--link", c.name, "--map", kvtest::mapDir()};
+    args.insert(args.end(), simOptions.begin(), simOptions.end());
+    ASSERT_TRUE(m_sim.start(args));
     ASSERT_EQ(SUCCESS, TARGET_SetComIntType(c.type));
     std::string port = m_sim.portName();
     ASSERT_EQ(SUCCESS, SetCOMSettings(&m_h, 1, &port[0], kBaud, 8, 2, 1.0f));
@@ -115,6 +120,36 @@ TEST_P(PacedLine, NoExchangeEndsBeforeItsBytesAndTheChipsWork) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, PacedLine, ::testing::ValuesIn(kLinks),
+                         [](const ::testing::TestParamInfo<LinkCase>& i) { return std::string(i.param.name); });
+
+// A USB adapter's latency timer holds every answer until it runs out after
+// the host's last byte: no exchange ends sooner than that.
+constexpr unsigned kLatencyMs = 30;
+
+class LatencyTimer : public PacedLine {
+ protected:
+  void SetUp() override { Connect({"--latency", std::to_string(kLatencyMs)}); }
+};
+
+TEST_P(LatencyTimer, HoldsEveryAnswer) {
+  std::vector<BYTE> data(252, 0x5A);
+  std::vector<BYTE> back(252, 0);
+  const Timed read = timed([&] { return KVBL_READ(m_h, 0x08000000, 252, back.data()); });
+  const kvbl::LineCounters before = kvbl::Counters();
+  const Timed write = timed([&] { return KVBL_WRITE(m_h, 0x08000000, 252, data.data()); });
+  const double writeSends = double(kvbl::Counters().sends - before.sends);
+  ASSERT_EQ(SUCCESS, read.result);
+  ASSERT_EQ(SUCCESS, write.result);
+  // READ and WRITE each wait for at least three answers (command, address,
+  // count or data); a bridge's exchanges each wait for their own.
+  EXPECT_GE(read.seconds, 3 * kLatencyMs / 1000.0);
+  EXPECT_GE(write.seconds, 3 * kLatencyMs / 1000.0);
+  EXPECT_GE(write.seconds, (writeSends - 1) * kLatencyMs / 1000.0) << writeSends << " sends";
+}
+
+// The timer sits on the simulator's line, the same for every link: the UART
+// and one bridge show it.
+INSTANTIATE_TEST_SUITE_P(Links, LatencyTimer, ::testing::Values(kLinks[0], kLinks[1]),
                          [](const ::testing::TestParamInfo<LinkCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -65,6 +65,12 @@ bool FaultPlan::add(const std::string& spec, std::string& error) {
     m_frames.push_back({a, static_cast<uint8_t>(b)});
     return true;
   }
+  if (kind == "unplug") {
+    if (f.size() != 2) return bad("wrong number of fields");
+    if (!parseNumber(f[1], UINT64_MAX, a) || a == 0) return bad("byte number must be 1 or more");
+    m_unplugAt = a;
+    return true;
+  }
   if (kind == "weak") {
     if (f.size() < 2 || f.size() > 3) return bad("wrong number of fields");
     if (!parseNumber(f[1], UINT32_MAX, a)) return bad("address must be 0..0xFFFFFFFF");
@@ -113,6 +119,13 @@ FaultPlan::ByteAction FaultPlan::hostByte(uint8_t& value) {
     }
   }
   return ByteAction::Send;
+}
+
+bool FaultPlan::chipByte() {
+  ++m_chipBytes;
+  if (m_unplugAt == 0 || m_chipBytes != m_unplugAt) return false;
+  if (m_log) m_log->note("FAULT unplug at host byte #%llu", (unsigned long long)m_chipBytes);
+  return true;
 }
 
 FaultPlan::CommandAction FaultPlan::command(uint8_t cmd) {

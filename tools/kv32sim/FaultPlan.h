@@ -22,6 +22,10 @@ class SimLog;
 //                     silent until the host closes and reopens the terminal
 //   random:SEED:P     every byte sent to the host is dropped or flipped with
 //                     probability P (0..1), from a generator seeded with SEED
+//   unplug:N          the line goes away when the N-th byte from the host
+//                     arrives: the simulator closes its side of the terminal
+//                     (what a reader sees of a USB adapter pulled out), that
+//                     byte and everything after it are lost, and it stops
 //   weak:ADDR[:MASK]  a worn flash cell: the bits of MASK (0x01) of the byte
 //                     at ADDR never program to 0, yet the write is acknowledged
 class FaultPlan {
@@ -33,6 +37,9 @@ class FaultPlan {
   enum class ByteAction { Send, Drop, Flip };
   // Called for every byte about to go to the host, in order.
   ByteAction hostByte(uint8_t& value);
+  // Called for every byte that arrives from the host, in order; true when
+  // the line goes away at it.
+  bool chipByte();
   // Called when a command starts; answers whether to refuse or stall it.
   enum class CommandAction { Serve, Nack, Stall };
   CommandAction command(uint8_t cmd);
@@ -48,6 +55,8 @@ class FaultPlan {
   std::vector<Byte> m_bytes;
   std::vector<Cmd> m_cmds;
   std::vector<Frame> m_frames;
+  uint64_t m_unplugAt = 0;  // 0: never
+  uint64_t m_chipBytes = 0;
   bool m_random = false;
   double m_probability = 0;
   std::mt19937_64 m_rng;

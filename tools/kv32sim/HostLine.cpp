@@ -41,26 +41,19 @@ bool HostLine::open(std::string& error) {
   // A chip answers within microseconds of its moment, whatever else the
   // machine runs.
   RequestShortTimeSlice();
-  resetTerminal();
+  // Raw, so that nothing is translated or echoed before the host sets its
+  // own mode, as a bridge's pseudo-terminal is made (socat's "raw,echo=0").
+  // Whatever the host sets then stays after it closes the terminal, as on
+  // any other pseudo-terminal.
+  termios t{};
+  if (tcgetattr(m_master, &t) == 0) {
+    cfmakeraw(&t);
+    tcsetattr(m_master, TCSANOW, &t);
+  }
   const int fl = fcntl(m_master, F_GETFL);
   fcntl(m_master, F_SETFL, fl | O_NONBLOCK);
   m_closed = true;
   return true;
-}
-
-void HostLine::resetTerminal() {
-  // Terminal settings made through the master apply to the terminal side.
-  // Raw, so that nothing is translated or echoed before the host sets its
-  // own mode; and at 50 baud without CLOCAL, so that whatever the host sets
-  // next changes something: a pseudo-terminal drops the parity bit, and the C
-  // library reports a setting in which nothing else changed as invalid.
-  termios t{};
-  if (tcgetattr(m_master, &t) != 0) return;
-  cfmakeraw(&t);
-  cfsetispeed(&t, B50);
-  cfsetospeed(&t, B50);
-  t.c_cflag &= ~static_cast<tcflag_t>(CLOCAL);
-  tcsetattr(m_master, TCSANOW, &t);
 }
 
 HostLine::Clock::duration HostLine::byteTime() const {
@@ -97,7 +90,7 @@ void HostLine::busyFor(Clock::duration t) { sleepUntil(now() + t); }
 HostLine::Fill HostLine::fill(int timeoutMs) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   for (;;) {
-    if (m_stop && m_stop->load()) return Fill::Stop;
+    if (stopping() || m_unplugged) return Fill::Stop;
     int wait = 50;
     if (timeoutMs >= 0) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -116,6 +109,10 @@ HostLine::Fill HostLine::fill(int timeoutMs) {
         if (m_stalled) continue;  // swallowed
         const auto now = Clock::now();
         for (ssize_t i = 0; i < n; ++i) {
+          if (m_faults && m_faults->chipByte()) {
+            unplug();  // this byte and the rest are lost with the line
+            break;
+          }
           m_inFree = std::max(now, m_inFree) + byteTime();
           m_in.push_back({buf[i], m_inFree});
         }
@@ -129,16 +126,12 @@ HostLine::Fill HostLine::fill(int timeoutMs) {
         m_closed = true;
         m_hangup = true;
         m_in.clear();
-        resetTerminal();
         if (m_stalled && m_log) m_log->note("host closed the terminal: stall ends");
         m_stalled = false;
         if (m_log) m_log->note("host closed the terminal");
         return Fill::Hangup;
       }
-      // Nobody has the terminal open: wait for the host to come back. A host
-      // that opened and closed it in between left its settings behind.
-      termios t{};
-      if (tcgetattr(m_master, &t) == 0 && cfgetospeed(&t) != B50) resetTerminal();
+      // Nobody has the terminal open: wait for the host to come back.
       std::this_thread::sleep_for(std::chrono::milliseconds(wait > 10 ? 10 : wait));
       continue;
     }
@@ -153,6 +146,7 @@ HostLine::Fill HostLine::fill(int timeoutMs) {
 HostLine::Got HostLine::readByte(uint8_t& byte, int timeoutMs) {
   const auto deadline = now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
   while (m_in.empty()) {
+    if (m_unplugged) return Got::Stop;
     int left = -1;
     if (timeoutMs >= 0) {
       const auto rest = deadline - Clock::now();
@@ -182,6 +176,7 @@ void HostLine::write(const uint8_t* data, size_t n) {
     if (m_faults && m_faults->hostByte(b) == FaultPlan::ByteAction::Drop) continue;
     out.push_back(b);
   }
+  if (m_unplugged) return;
   if (m_stalled) {
     if (m_log) m_log->note("stalled: %zu byte(s) not sent", n);
     return;
@@ -191,8 +186,10 @@ void HostLine::write(const uint8_t* data, size_t n) {
     return;
   }
   // The answer starts once the bytes it follows have arrived and the line is
-  // free; its last byte arrives 11 bit times per byte later.
+  // free; its last byte arrives 11 bit times per byte later, and not before
+  // the adapter's latency timer since the host's last byte has run out.
   m_outFree = std::max({Clock::now(), m_outFree, m_taken}) + byteTime() * static_cast<long>(n);
+  if (m_latency > Clock::duration::zero()) m_outFree = std::max(m_outFree, m_taken + m_latency);
   sleepUntil(m_outFree);
   if (m_log) m_log->bytes("S>H", out.data(), out.size());
   size_t done = 0;
@@ -212,6 +209,7 @@ void HostLine::write(const uint8_t* data, size_t n) {
 }
 
 void HostLine::discardInput(int quietMs) {
+  if (m_unplugged) return;
   size_t dropped = m_in.size();
   m_in.clear();
   for (;;) {
@@ -231,6 +229,15 @@ void HostLine::stall() {
   m_stalled = true;
   m_in.clear();
   if (m_log) m_log->note("line stalled until the host reopens the terminal");
+}
+
+void HostLine::unplug() {
+  if (m_unplugged) return;
+  m_unplugged = true;
+  m_in.clear();
+  if (m_master >= 0) close(m_master);
+  m_master = -1;
+  if (m_log) m_log->note("the terminal is gone");
 }
 
 bool HostLine::takeHangup() {

@@ -33,6 +33,9 @@ class HostLine {
   // free for it; an answer leaves no earlier than the bytes it follows have
   // arrived, and reaches the host 11 bit times per byte later.
   void setBaud(unsigned baud) { m_baud = baud; }
+  // A USB serial adapter's latency timer: every answer reaches the host no
+  // earlier than ms after the host's last byte arrived (0: off).
+  void setLatency(unsigned ms) { m_latency = std::chrono::milliseconds(ms); }
   void setFaults(FaultPlan* faults) { m_faults = faults; }
   void setLog(SimLog* log) { m_log = log; }
   // Set from a signal handler: every wait returns Stop soon after.
@@ -61,18 +64,24 @@ class HostLine {
   bool stalled() const { return m_stalled; }
   // True once per close of the terminal by the host (since the last call).
   bool takeHangup();
+  // The adapter is pulled out: the master side closes (the host's terminal
+  // hangs up and its device node goes away), nothing more is sent or taken,
+  // and every later read reports Stop.
+  void unplug();
+  bool unplugged() const { return m_unplugged; }
 
  private:
   enum class Fill { Data, Timeout, Hangup, Stop };
   Fill fill(int timeoutMs);
   Clock::duration byteTime() const;
-  void resetTerminal();
   void sleepUntil(Clock::time_point t) const;
   bool stopping() const { return m_stop && m_stop->load(); }
 
   int m_master = -1;
   std::string m_slavePath;
   unsigned m_baud = 0;
+  Clock::duration m_latency{};
+  bool m_unplugged = false;
   FaultPlan* m_faults = nullptr;
   SimLog* m_log = nullptr;
   const std::atomic<bool>* m_stop = nullptr;

@@ -7,12 +7,12 @@ namespace kv32sim {
 const char* usageText() {
   return "usage: kv32sim [--link usart|i2c|spi|can] [--device NAME|NAME_<size>K|PID]\n"
          "               [--map DIR] [--state FILE] [--dump FILE] [--load-flash FILE]\n"
-         "               [--baud N] [--log FILE] [--fault SPEC]... [--erase-ms N]\n"
+         "               [--baud N] [--latency MS] [--log FILE] [--fault SPEC]... [--erase-ms N]\n"
          "               [--write-us-per-byte N] [--timeout-ms N] [--bid HEX]\n"
          "               [--version HEX] [--protect 0|1|2] [--i2c-address HEX] [--uid HEX24]\n"
          "               [--erase-command plain|extended|both]\n"
          "Fault SPEC: drop:N  flip:N[:MASK]  nack:CMD[:K]  busy:K  status:K:S\n"
-         "            stall:CMD[:K]  random:SEED:P\n"
+         "            stall:CMD[:K]  random:SEED:P  unplug:N\n"
          "See docs/simulator.md.\n";
 }
 
@@ -66,6 +66,9 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
         return false;
       }
       o.baud = static_cast<unsigned>(n);
+    } else if (a == "--latency") {
+      if (!number(1000)) return false;
+      o.latencyMs = static_cast<unsigned>(n);
     } else if (a == "--erase-ms") {
       if (!number(60000)) return false;
       o.eraseMs = static_cast<unsigned>(n);

@@ -16,6 +16,7 @@ struct Options {
   std::string loadFlashFile;
   std::string logFile;
   unsigned baud = 0;
+  unsigned latencyMs = 0;
   std::vector<std::string> faults;
   unsigned eraseMs = 0;
   unsigned writeUsPerByte = 0;

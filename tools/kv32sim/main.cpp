@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   line.setBaud(o.baud);
+  line.setLatency(o.latencyMs);
   line.setFaults(&faults);
   line.setLog(&log);
   line.setStopFlag(&g_stop);
