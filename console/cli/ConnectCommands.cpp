@@ -47,11 +47,25 @@ const ConnectKind kCAN = {"CAN Connect......", INTERFACE_CAN, 1000};
 const ConnectKind kSPI = {"SPI Connect......", INTERFACE_SPI, 2000};
 
 // Decimal number read from the first digit of the text onward; 0 without one.
+// The number only picks the library's entry for the port (0..1024). A device
+// path can hold a larger one before its end (/dev/serial/by-id/usb-..._CP2102_
+// ...-if00-port0): the number that ends the name (0 there) is taken instead,
+// and 0 when that does not fit either.
 int PortNumberOf(const std::string& name)
 {
-    for (size_t k = 0; k < name.size(); ++k)
-        if (std::isdigit(static_cast<unsigned char>(name[k])))
-            return ShareParameter::IntParse(name.substr(k));
+    const int kMaxPortNumber = KVBL_MAX_PORTS - 1;
+    for (size_t k = 0; k < name.size(); ++k) {
+        if (!std::isdigit(static_cast<unsigned char>(name[k])))
+            continue;
+        const int first = ShareParameter::IntParse(name.substr(k));
+        if (first >= 0 && first <= kMaxPortNumber)
+            return first;
+        size_t end = name.size();
+        while (end > 0 && std::isdigit(static_cast<unsigned char>(name[end - 1])))
+            --end;
+        const int last = end < name.size() ? ShareParameter::IntParse(name.substr(end)) : 0;
+        return last >= 0 && last <= kMaxPortNumber ? last : 0;
+    }
     return 0;
 }
 
