@@ -12,19 +12,26 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
                       const std::string& workDir, int timeoutSeconds)
 {
     ProgramRun run;
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
+    int outFds[2];
+    int errFds[2];
+    if (pipe(outFds) != 0)
         return run;
+    if (pipe(errFds) != 0) {
+        close(outFds[0]);
+        close(outFds[1]);
+        return run;
+    }
     const pid_t pid = fork();
     if (pid < 0) {
-        close(pipeFds[0]);
-        close(pipeFds[1]);
+        for (int fd : {outFds[0], outFds[1], errFds[0], errFds[1]})
+            close(fd);
         return run;
     }
     if (pid == 0) {
-        dup2(pipeFds[1], STDOUT_FILENO);
-        close(pipeFds[0]);
-        close(pipeFds[1]);
+        dup2(outFds[1], STDOUT_FILENO);
+        dup2(errFds[1], STDERR_FILENO);
+        for (int fd : {outFds[0], outFds[1], errFds[0], errFds[1]})
+            close(fd);
         const int devNull = open("/dev/null", O_RDWR);
         if (devNull >= 0)
             dup2(devNull, STDIN_FILENO);
@@ -38,26 +45,33 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
         execv(program.c_str(), argv.data());
         _exit(127);
     }
-    close(pipeFds[1]);
+    close(outFds[1]);
+    close(errFds[1]);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    pollfd p[2] = {{outFds[0], POLLIN, 0}, {errFds[0], POLLIN, 0}};
+    std::string* into[2] = {&run.out, &run.err};
     char buffer[4096];
-    for (;;) {
+    while (p[0].fd >= 0 || p[1].fd >= 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0) {
             kill(pid, SIGKILL);
             break;
         }
-        pollfd p{pipeFds[0], POLLIN, 0};
-        const int ready = poll(&p, 1, static_cast<int>(left));
-        if (ready <= 0)
+        if (poll(p, 2, static_cast<int>(left)) <= 0)
             continue;
-        const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        run.out.append(buffer, static_cast<size_t>(n));
+        for (int k = 0; k < 2; ++k) {
+            if (p[k].fd < 0 || !(p[k].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            const ssize_t n = read(p[k].fd, buffer, sizeof buffer);
+            if (n <= 0)
+                p[k].fd = -1;  // poll skips it from now on
+            else
+                into[k]->append(buffer, static_cast<size_t>(n));
+        }
     }
-    close(pipeFds[0]);
+    close(outFds[0]);
+    close(errFds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status))

@@ -7,6 +7,7 @@
 
 struct ProgramRun {
     std::string out;   // standard output
+    std::string err;   // standard error
     int exitCode = -1; // -1 when it did not exit normally
 };
 

@@ -3,6 +3,8 @@
 // behind.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -69,7 +71,9 @@ INSTANTIATE_TEST_SUITE_P(Links, UploadOverAChangedByte,
 
 class RepeatedSessions : public ::testing::TestWithParam<const char*> {};
 
-// Every session opens and closes the terminal; none may leave a descriptor.
+// Every session opens and closes the terminal, and an open refused while
+// another program holds the port keeps nothing either: none may leave a
+// descriptor.
 TEST_P(RepeatedSessions, LeaveNoDescriptorBehind) {
   const SoakLink* link = FindSoakLink(GetParam());
   ASSERT_NE(nullptr, link);
@@ -79,6 +83,16 @@ TEST_P(RepeatedSessions, LeaveNoDescriptorBehind) {
   const int before = CurrentUsage().openDescriptors;
   for (unsigned c = 2; c <= 6; ++c) ASSERT_EQ("", SoakCycle(*link, sim.portName(), c, 2)) << "cycle " << c;
   EXPECT_EQ(before, CurrentUsage().openDescriptors);
+
+  const int holder = open(sim.ptyPath().c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(0, flock(holder, LOCK_EX | LOCK_NB));
+  testing::internal::CaptureStderr();
+  for (unsigned c = 7; c <= 9; ++c) EXPECT_EQ("open 3", SoakCycle(*link, sim.portName(), c, 2)) << "cycle " << c;
+  testing::internal::GetCapturedStderr();
+  close(holder);
+  EXPECT_EQ(before, CurrentUsage().openDescriptors);
+  EXPECT_EQ("", SoakCycle(*link, sim.portName(), 10, 2)) << "the port stays taken after the holder closed it";
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, RepeatedSessions, ::testing::Values("usart", "i2c", "spi", "can"),

@@ -72,10 +72,7 @@ std::string SoakCycle(const SoakLink& link, const std::string& portName, unsigne
   std::string name = portName;
   BYTE r = SetCOMSettings(&h, 11, &name[0], 115200, 8, 2, 1.0f);
   if (r != SUCCESS) return Failed("settings", r);
-  // The simulator sees the previous session's close a moment after it
-  // happened; until then the terminal refuses its settings.
-  for (int attempt = 0; (r = Interface_Open(h)) != SUCCESS && attempt < 100; ++attempt) usleep(20000);
-  if (r != SUCCESS) return Failed("open", r);
+  if ((r = Interface_Open(h)) != SUCCESS) return Failed("open", r);
   const std::string why = Run(h, link, cycle, sectors);
   Interface_Close(h);
   return why;
