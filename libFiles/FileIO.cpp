@@ -6,21 +6,28 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "Files.h"
+#include "LastError.h"
 
 namespace libfiles {
 
 unsigned int FileIO::readAll(const std::string& path, std::string& out, unsigned long maxBytes) {
   out.clear();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return FILES_UNABLETOOPENFILE;
+  if (fd < 0) {
+    setError(std::strerror(errno));
+    return FILES_UNABLETOOPENFILE;
+  }
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    setError("not a regular file");
     ::close(fd);
     return FILES_UNABLETOOPENFILE;
   }
   if (st.st_size < 0 || static_cast<unsigned long>(st.st_size) > maxBytes) {
+    setError("larger than " + std::to_string(maxBytes) + " bytes");
     ::close(fd);
     return FILES_BADFORMAT;
   }
@@ -37,7 +44,10 @@ unsigned int FileIO::readAll(const std::string& path, std::string& out, unsigned
   char extra;
   bool grew = got == out.size() && ::read(fd, &extra, 1) > 0;
   ::close(fd);
-  if (grew) return FILES_BADFORMAT;
+  if (grew) {
+    setError("the file grew while it was read");
+    return FILES_BADFORMAT;
+  }
   out.resize(got);
   return FILES_NOERROR;
 }
@@ -46,7 +56,10 @@ unsigned int FileIO::writeAll(const std::string& path, const std::string& bytes)
   if (path.empty()) return FILES_BADPARAMETER;
   std::string tmp = path + ".tmpXXXXXX";
   int fd = mkstemp(&tmp[0]);
-  if (fd < 0) return FILES_UNABLETOOPENTEMPFILE;
+  if (fd < 0) {
+    setError(std::string("cannot make a file in its folder: ") + std::strerror(errno));
+    return FILES_UNABLETOOPENTEMPFILE;
+  }
   size_t done = 0;
   bool ok = true;
   while (done < bytes.size()) {
@@ -61,6 +74,7 @@ unsigned int FileIO::writeAll(const std::string& path, const std::string& bytes)
   fchmod(fd, 0644);
   if (::close(fd) != 0) ok = false;
   if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+    setError(std::strerror(errno));
     ::unlink(tmp.c_str());
     return FILES_FILEGENERALERROR;
   }

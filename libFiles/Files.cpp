@@ -10,9 +10,11 @@
 #include <new>
 
 #include "FileIO.h"
+#include "Elf.h"
 #include "Filter.h"
 #include "Image.h"
 #include "IntelHex.h"
+#include "LastError.h"
 #include "MemoryMap.h"
 #include "SRecord.h"
 
@@ -22,13 +24,31 @@ namespace {
 
 const unsigned long kMaxMapBytes = 1024 * 1024;
 
+// Words for a failure that said nothing more.
+const char* codeText(unsigned int code) {
+  switch (code) {
+    case FILES_BADSUFFIX: return "the file name has no known kind (.bin, .hex, .s19, .srec, .elf)";
+    case FILES_UNABLETOOPENFILE: return "cannot open the file";
+    case FILES_UNABLETOOPENTEMPFILE: return "cannot make a temporary file";
+    case FILES_BADFORMAT: return "the file's format is wrong";
+    case FILES_BADADDRESSRANGE: return "data outside the address ranges it may have";
+    case FILES_BADPARAMETER: return "bad parameter";
+    case FILES_FILEGENERALERROR: return "the file could not be written";
+    default: return "unexpected error";
+  }
+}
+
 template <typename Fn>
 unsigned int guarded(Fn fn) {
+  clearError();
+  unsigned int r;
   try {
-    return fn();
+    r = fn();
   } catch (...) {  // allocation failure or anything unforeseen
-    return FILES_UNEXPECTEDERROR;
+    r = FILES_UNEXPECTEDERROR;
   }
+  if (r != FILES_NOERROR && r != 0 && lastError().empty()) setError(codeText(r));
+  return r;
 }
 
 // Elements in address order; overlapping elements cannot be written.
@@ -67,7 +87,8 @@ FILES_KIND FILES_GetFileKind(const char* path) {
   static const struct {
     const char* suffix;
     FILES_KIND kind;
-  } kinds[] = {{".bin", FILES_KIND_BIN}, {".hex", FILES_KIND_HEX}, {".s19", FILES_KIND_SREC}, {".srec", FILES_KIND_SREC}};
+  } kinds[] = {{".bin", FILES_KIND_BIN}, {".hex", FILES_KIND_HEX}, {".s19", FILES_KIND_SREC}, {".srec", FILES_KIND_SREC},
+                {".elf", FILES_KIND_ELF}};
   for (const auto& k : kinds)
     if (name.find(k.suffix) != std::string::npos) return k.kind;
   return FILES_KIND_UNKNOWN;
@@ -189,7 +210,9 @@ unsigned int FILES_ImageFromFile(const char* path, FILES_HIMAGE* image, int flag
         made->elements.push_back(std::move(c));
       }
     } else {
-      r = kind == FILES_KIND_HEX ? IntelHex::read(text, made->elements) : SRecord::read(text, made->elements);
+      r = kind == FILES_KIND_HEX    ? IntelHex::read(text, made->elements)
+          : kind == FILES_KIND_SREC ? SRecord::read(text, made->elements)
+                                    : Elf::read(text, made->elements);
       if (r != FILES_NOERROR) return r;
     }
     *image = made.release();
@@ -258,7 +281,7 @@ unsigned int FILES_ImageToFile(const char* path, FILES_HIMAGE image) {
   return guarded([&]() -> unsigned int {
     if (!path || !image) return FILES_BADPARAMETER;
     const FILES_KIND kind = FILES_GetFileKind(path);
-    if (kind == FILES_KIND_UNKNOWN) return FILES_BADSUFFIX;
+    if (kind == FILES_KIND_UNKNOWN || kind == FILES_KIND_ELF) return FILES_BADSUFFIX;
     std::vector<Chunk> elements;
     unsigned int r = sortedForWriting(*image, elements);
     if (r != FILES_NOERROR) return r;
@@ -274,5 +297,11 @@ unsigned int FILES_DestroyImage(FILES_HIMAGE* image) {
   if (!image) return FILES_BADPARAMETER;
   delete *image;
   *image = nullptr;
+  return FILES_NOERROR;
+}
+
+unsigned int FILES_GetLastErrorText(char* text, unsigned long size) {
+  if (!text || size == 0) return FILES_BADPARAMETER;
+  std::snprintf(text, size, "%s", lastError().c_str());
   return FILES_NOERROR;
 }

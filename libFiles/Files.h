@@ -79,8 +79,15 @@ struct FilesImage;
 typedef FilesImage* FILES_HIMAGE;
 
 // Kind of an image file, decided from the last path component alone: the
-// first of ".bin", ".hex", ".s19", ".srec" found in it, lower-cased.
-enum FILES_KIND { FILES_KIND_UNKNOWN = 0, FILES_KIND_BIN = 1, FILES_KIND_HEX = 2, FILES_KIND_SREC = 3 };
+// first of ".bin", ".hex", ".s19", ".srec", ".elf" found in it, lower-cased.
+// ELF images are read, never written.
+enum FILES_KIND {
+  FILES_KIND_UNKNOWN = 0,
+  FILES_KIND_BIN = 1,
+  FILES_KIND_HEX = 2,
+  FILES_KIND_SREC = 3,
+  FILES_KIND_ELF = 4
+};
 FILES_API FILES_KIND FILES_GetFileKind(const char* path);
 
 // Device map. Without a mapping: yields the sector count, the map's name
@@ -125,8 +132,15 @@ FILES_API unsigned int FILES_GetImageElement(FILES_HIMAGE image, unsigned long i
 // at that position (index == count appends) or replacing it.
 FILES_API unsigned int FILES_SetImageElement(FILES_HIMAGE image, unsigned long index, bool insert,
                                              const IMAGEELEMENT* element);
-// Writes the image in the format of the path's kind.
+// Writes the image in the format of the path's kind (not ELF:
+// FILES_BADSUFFIX).
 FILES_API unsigned int FILES_ImageToFile(const char* path, FILES_HIMAGE image);
 FILES_API unsigned int FILES_DestroyImage(FILES_HIMAGE* image);
+
+// Why the last call of this thread that failed did so, in words: for a
+// file that does not parse, the line and what is wrong with it ("line 12:
+// checksum error ..."). Copies at most size - 1 characters and a
+// terminator; empty after a call that succeeded.
+FILES_API unsigned int FILES_GetLastErrorText(char* text, unsigned long size);
 
 #endif

@@ -1,24 +1,35 @@
 #include "Image.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "Files.h"
+#include "LastError.h"
 
 namespace libfiles {
 
 unsigned int ChunkCollector::add(uint64_t address, const uint8_t* bytes, size_t count) {
   if (count == 0) return FILES_NOERROR;
-  if (address + count > (uint64_t(1) << 32)) return FILES_BADFORMAT;
+  if (address + count > (uint64_t(1) << 32)) {
+    setError("data past the 4 GB address space");
+    return FILES_BADFORMAT;
+  }
   m_total += count;
-  if (m_total > FILES_MAX_IMAGE_BYTES) return FILES_BADFORMAT;
+  if (m_total > FILES_MAX_IMAGE_BYTES) {
+    setError("more than " + std::to_string(FILES_MAX_IMAGE_BYTES >> 20) + " MB of data");
+    return FILES_BADFORMAT;
+  }
   // Records that continue the previous one (the usual case) grow it in place.
   if (!m_chunks.empty() && m_chunks.back().end() == address) {
     Chunk& last = m_chunks.back();
     last.data.insert(last.data.end(), bytes, bytes + count);
     return FILES_NOERROR;
   }
-  if (m_chunks.size() >= FILES_MAX_ELEMENTS) return FILES_BADFORMAT;
+  if (m_chunks.size() >= FILES_MAX_ELEMENTS) {
+    setError("more than " + std::to_string(FILES_MAX_ELEMENTS) + " separate runs of data");
+    return FILES_BADFORMAT;
+  }
   Chunk c;
   c.address = uint32_t(address);
   c.data.assign(bytes, bytes + count);
@@ -36,6 +47,9 @@ unsigned int ChunkCollector::finish(std::vector<Chunk>& elements) {
       uint64_t overlap = std::min<uint64_t>(last.end(), c.end()) - c.address;
       size_t at = size_t(c.address - last.address);
       if (overlap && std::memcmp(last.data.data() + at, c.data.data(), size_t(overlap)) != 0) {
+        char where[80];
+        std::snprintf(where, sizeof where, "data at 0x%08X is given twice, with different bytes", c.address);
+        setError(where);
         elements.clear();
         m_chunks.clear();
         return FILES_BADFORMAT;

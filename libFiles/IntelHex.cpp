@@ -3,59 +3,67 @@
 #include <algorithm>
 
 #include "Files.h"
+#include "LastError.h"
 #include "Text.h"
 
 namespace libfiles {
 
 unsigned int IntelHex::read(const std::string& text, std::vector<Chunk>& elements) {
   elements.clear();
+  clearError();
   ChunkCollector collector;
   uint64_t base = 0;
   bool ended = false;
   unsigned int result = FILES_NOERROR;
   std::vector<uint8_t> rec;
-  forEachLine(text, [&](const char* p, size_t n) {
+  forEachLine(text, [&](const char* p, size_t n, size_t line) {
     if (ended) return true;  // whatever follows the end record is not image data
-    // ':' + length, address (2), type, checksum = 11 characters at least.
-    if (p[0] != ':' || n < 11 || !decodeHex(p + 1, n - 1, rec) || rec.size() != size_t(rec[0]) + 5) {
+    auto fail = [&](const std::string& what) {
+      setLineError(line, what);
       result = FILES_BADFORMAT;
       return false;
-    }
+    };
+    if (p[0] != ':') return fail("a record starts with ':'");
+    if (!decodeHex(p + 1, n - 1, rec)) return fail("not an even number of hexadecimal digits after ':'");
+    // ':' + length, address (2), type, checksum = 11 characters at least.
+    if (n < 11) return fail("a record has at least 11 characters");
+    if (rec.size() != size_t(rec[0]) + 5)
+      return fail("the record's length byte says " + std::to_string(rec[0]) + " data bytes, the record has " +
+                  std::to_string(rec.size() - 5));
     uint8_t sum = 0;
     for (uint8_t b : rec) sum = uint8_t(sum + b);
-    if (sum != 0) {
-      result = FILES_BADFORMAT;
-      return false;
-    }
+    if (sum != 0) return fail("checksum error (the record's bytes add up to " + hexByte(sum) + ", not 00)");
     const uint8_t len = rec[0];
     const uint32_t offset = uint32_t(rec[1]) << 8 | rec[2];
     const uint8_t* data = rec.data() + 4;
     switch (rec[3]) {
       case 0x00:
-        result = collector.add(base + offset, data, len);
-        break;
+        if (collector.add(base + offset, data, len) != FILES_NOERROR) return fail(lastError());
+        return true;
       case 0x01:
-        if (len != 0) result = FILES_BADFORMAT;
+        if (len != 0) return fail("an end record (type 01) carries no data");
         ended = true;
-        break;
+        return true;
       case 0x02:
-        if (len != 2) result = FILES_BADFORMAT;
-        else base = uint64_t(uint32_t(data[0]) << 8 | data[1]) << 4;
-        break;
+        if (len != 2) return fail("a segment address record (type 02) has 2 data bytes");
+        base = uint64_t(uint32_t(data[0]) << 8 | data[1]) << 4;
+        return true;
       case 0x04:
-        if (len != 2) result = FILES_BADFORMAT;
-        else base = uint64_t(uint32_t(data[0]) << 8 | data[1]) << 16;
-        break;
+        if (len != 2) return fail("a linear address record (type 04) has 2 data bytes");
+        base = uint64_t(uint32_t(data[0]) << 8 | data[1]) << 16;
+        return true;
       case 0x03:
       case 0x05:
-        if (len != 4) result = FILES_BADFORMAT;
-        break;
+        if (len != 4) return fail("a start address record (type " + hexByte(rec[3]) + ") has 4 data bytes");
+        return true;
       default:
-        result = FILES_BADFORMAT;
+        return fail("unknown record type " + hexByte(rec[3]));
     }
-    return result == FILES_NOERROR;
   });
-  if (result == FILES_NOERROR && !ended) result = FILES_BADFORMAT;  // cut short
+  if (result == FILES_NOERROR && !ended) {
+    setError("no end record (type 01): the file is cut short");
+    result = FILES_BADFORMAT;
+  }
   if (result != FILES_NOERROR) return result;
   return collector.finish(elements);
 }

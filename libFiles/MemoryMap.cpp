@@ -1,6 +1,7 @@
 #include "MemoryMap.h"
 
 #include "Files.h"
+#include "LastError.h"
 #include "Text.h"
 
 namespace libfiles {
@@ -15,16 +16,21 @@ static std::string trim(const char* p, size_t n) {
 unsigned int IniFile::parse(const std::string& text) {
   m_sections.clear();
   std::string section;
-  bool ok = forEachLine(text, [&](const char* p, size_t n) {
+  bool ok = forEachLine(text, [&](const char* p, size_t n, size_t number) {
     std::string line = trim(p, n);
     if (line.empty() || line[0] == ';' || line[0] == '#') return true;
     if (line[0] == '[') {
-      if (line.back() != ']' || line.size() < 3) return false;
-      section = trim(line.data() + 1, line.size() - 2);
-      return !section.empty();
+      if (line.back() != ']' || line.size() < 3 || (section = trim(line.data() + 1, line.size() - 2)).empty()) {
+        setLineError(number, "not a [section] name");
+        return false;
+      }
+      return true;
     }
     size_t eq = line.find('=');
-    if (eq == std::string::npos || eq == 0) return false;
+    if (eq == std::string::npos || eq == 0) {
+      setLineError(number, "neither a [section], a key=value line nor a comment");
+      return false;
+    }
     std::string key = trim(line.data(), eq);
     std::string value = trim(line.data() + eq + 1, line.size() - eq - 1);
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);

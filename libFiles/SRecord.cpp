@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Files.h"
+#include "LastError.h"
 #include "Text.h"
 
 namespace libfiles {
@@ -12,61 +13,69 @@ static const int kAddressBytes[10] = {2, 2, 3, 4, 0, 2, 3, 4, 3, 2};
 
 unsigned int SRecord::read(const std::string& text, std::vector<Chunk>& elements) {
   elements.clear();
+  clearError();
   ChunkCollector collector;
   uint64_t dataRecords = 0;
   bool ended = false;
   bool counted = false;  // the last record so far is a matching count record
   unsigned int result = FILES_NOERROR;
   std::vector<uint8_t> rec;
-  forEachLine(text, [&](const char* p, size_t n) {
+  forEachLine(text, [&](const char* p, size_t n, size_t line) {
     if (ended) return true;
-    if (n < 4 || p[0] != 'S' || p[1] < '0' || p[1] > '9' || !decodeHex(p + 2, n - 2, rec) ||
-        rec.size() != size_t(rec[0]) + 1) {
+    auto fail = [&](const std::string& what) {
+      setLineError(line, what);
       result = FILES_BADFORMAT;
       return false;
-    }
+    };
+    if (n < 4 || p[0] != 'S' || p[1] < '0' || p[1] > '9') return fail("a record starts with S and a type digit");
+    if (!decodeHex(p + 2, n - 2, rec)) return fail("not an even number of hexadecimal digits after the type");
+    if (rec.size() != size_t(rec[0]) + 1)
+      return fail("the record's count byte says " + std::to_string(rec[0]) + " bytes, the record has " +
+                  std::to_string(rec.size() - 1));
     const int type = p[1] - '0';
     const int abytes = kAddressBytes[type];
+    if (abytes == 0) return fail("unknown record type S" + std::string(1, p[1]));
     // count covers address, data and checksum.
-    if (abytes == 0 || rec[0] < abytes + 1) {
-      result = FILES_BADFORMAT;
-      return false;
-    }
+    if (rec[0] < abytes + 1) return fail("the record is too short for its address");
     uint8_t sum = 0;
     for (size_t i = 0; i + 1 < rec.size(); ++i) sum = uint8_t(sum + rec[i]);
-    if (uint8_t(~sum) != rec.back()) {
-      result = FILES_BADFORMAT;
-      return false;
-    }
+    if (uint8_t(~sum) != rec.back())
+      return fail("checksum error (the record's bytes give " + hexByte(uint8_t(~sum)) + ", the record says " +
+                  hexByte(rec.back()) + ")");
     uint64_t address = 0;
     for (int i = 0; i < abytes; ++i) address = address << 8 | rec[1 + i];
     const uint8_t* data = rec.data() + 1 + abytes;
     const size_t len = rec.size() - 2 - abytes;
     switch (type) {
       case 0:
-        break;
+        return true;
       case 1:
       case 2:
       case 3:
         ++dataRecords;
         counted = false;
-        result = collector.add(address, data, len);
-        break;
+        if (collector.add(address, data, len) != FILES_NOERROR) return fail(lastError());
+        return true;
       case 5:
       case 6:
         // The count names the data records so far (modulo its width).
-        if (len != 0 || address != (dataRecords & (type == 5 ? 0xFFFF : 0xFFFFFF))) result = FILES_BADFORMAT;
+        if (len != 0 || address != (dataRecords & (type == 5 ? 0xFFFF : 0xFFFFFF)))
+          return fail("the record count says " + std::to_string(address) + " data records, the file has " +
+                      std::to_string(dataRecords));
         counted = true;
-        break;
+        return true;
       default:  // 7, 8, 9
-        if (len != 0) result = FILES_BADFORMAT;
+        if (len != 0) return fail("an end record carries no data");
         ended = true;
+        return true;
     }
-    return result == FILES_NOERROR;
   });
   // A file must end in an end record or, as some tools write them, in a
   // record count that matches; anything else was cut short.
-  if (result == FILES_NOERROR && !ended && !counted) result = FILES_BADFORMAT;
+  if (result == FILES_NOERROR && !ended && !counted) {
+    setError("no end record (S7, S8 or S9): the file is cut short");
+    result = FILES_BADFORMAT;
+  }
   if (result != FILES_NOERROR) return result;
   return collector.finish(elements);
 }

@@ -9,17 +9,19 @@
 namespace libfiles {
 
 // Splits text into lines (LF or CRLF), strips trailing blanks and skips
-// empty lines. fn(const char* p, size_t n) returns false to stop the walk
-// with that verdict.
+// empty lines. fn(const char* p, size_t n, size_t lineNumber) returns false
+// to stop the walk with that verdict; lines are numbered from 1.
 template <typename Fn>
 bool forEachLine(const std::string& text, Fn fn) {
   size_t pos = 0;
+  size_t number = 0;
   while (pos < text.size()) {
+    ++number;
     size_t eol = text.find('\n', pos);
     if (eol == std::string::npos) eol = text.size();
     size_t end = eol;
     while (end > pos && (text[end - 1] == '\r' || text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
-    if (end > pos && !fn(text.data() + pos, end - pos)) return false;
+    if (end > pos && !fn(text.data() + pos, end - pos, number)) return false;
     pos = eol + 1;
   }
   return true;
@@ -48,6 +50,12 @@ inline void appendHexByte(std::string& s, uint8_t b) {
   static const char digits[] = "0123456789ABCDEF";
   s.push_back(digits[b >> 4]);
   s.push_back(digits[b & 15]);
+}
+
+inline std::string hexByte(uint8_t b) {
+  std::string s;
+  appendHexByte(s, b);
+  return s;
 }
 
 }  // namespace libfiles
