@@ -12,8 +12,15 @@ CFiles::Type CFiles::ParseFileType(const std::string& strPath) {
     case FILES_KIND_BIN: return BIN;
     case FILES_KIND_HEX: return HEX;
     case FILES_KIND_SREC: return S19;
+    case FILES_KIND_ELF: return ELF;
     default: return UNKNOWN;
   }
+}
+
+std::string CFiles::LastError() {
+  char text[512] = {};
+  FILES_GetLastErrorText(text, sizeof text);
+  return text;
 }
 
 int CFiles::Open(const std::string& strPath, CDevice*) {

@@ -20,7 +20,7 @@ struct AddressRange {
 
 class CFiles {
  public:
-  enum Type { UNKNOWN = 0, BIN = 1, HEX = 2, S19 = 3 };
+  enum Type { UNKNOWN = 0, BIN = 1, HEX = 2, S19 = 3, ELF = 4 };
 
   CFiles() = default;
   virtual ~CFiles();
@@ -53,6 +53,9 @@ class CFiles {
   void Close();
 
   static Type ParseFileType(const std::string& strPath);
+  // Why the image-file library's last failing call on this thread failed
+  // (for a file that does not parse: its line and what is wrong).
+  static std::string LastError();
 
   Type GetType() const { return m_Type; }
   const std::string& GetPath() const { return m_StrPath; }
