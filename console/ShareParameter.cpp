@@ -21,6 +21,43 @@ ShareParameter::ShareParameter()
     c_obCCom = nullptr;
 }
 
+void ShareParameter::CopySettingsFrom(const ShareParameter& o)
+{
+    c_portNumber = o.c_portNumber;
+    str_portName = o.str_portName;
+    c_BaudRate = o.c_BaudRate;
+    c_DataBits = o.c_DataBits;
+    c_parity = o.c_parity;
+    c_timeout = o.c_timeout;
+    c_autoConnectFlag = o.c_autoConnectFlag;
+    c_autoConnectOption = o.c_autoConnectOption;
+    addr = o.addr;
+    rate = o.rate;
+    dc = o.dc;
+    uiCANSpeed = o.uiCANSpeed;
+    ulSPISpeed = o.ulSPISpeed;
+    c_address = o.c_address;
+    c_size = o.c_size;
+    c_filename = o.c_filename;
+    c_Verify = o.c_Verify;
+    c_optimize = o.c_optimize;
+    c_otpfilename = o.c_otpfilename;
+    c_haveSPIM = o.c_haveSPIM;
+    c_SPIMSize = o.c_SPIMSize;
+    c_bNeedRemap = o.c_bNeedRemap;
+    c_bRemapFlag = o.c_bRemapFlag;
+    c_SPIMType = o.c_SPIMType;
+    c_SPIMDA = o.c_SPIMDA;
+    OTP_Data_Address = o.OTP_Data_Address;
+    OTP_Data_Length = o.OTP_Data_Length;
+    OTP_Lock_Address = o.OTP_Lock_Address;
+    OTP_Lock_Length = o.OTP_Lock_Length;
+    c_operationPersent = o.c_operationPersent;
+    c_strFilePath = o.c_strFilePath;
+    m_InterfaceType = o.m_InterfaceType;
+    str_DFUDevice = o.str_DFUDevice;
+}
+
 int32_t ShareParameter::StringToInt32(const std::string& text, int base)
 {
     long long value = std::strtoll(text.c_str(), nullptr, base);

@@ -53,6 +53,12 @@ public:
     int c_operationPersent = 0;
     std::string c_strFilePath;
     char m_InterfaceType = 0;
+    // The USB device a "-dfu" connect chose, as its listing names it.
+    std::string str_DFUDevice;
+
+    // Copies every setting of the run from other; the handshake flags and
+    // the connection of the running operation stay as they are.
+    void CopySettingsFrom(const ShareParameter& other);
 
     // strtoll of the text in the given base (blanks, sign, "0x" in base 16
     // accepted; stops at the first bad character; no digits gives 0), cut to

@@ -1,8 +1,8 @@
 // The command-line walk with random argument vectors. The input is split at
 // newlines into arguments. Port names are replaced by one that does not
-// exist and file names are kept inside a scratch folder, so that a run
-// never touches a real terminal or a file of the machine; everything else
-// reaches the walk as it came. The walk must end with one of its exit codes
+// exist and file names (the production log's too) are kept inside a scratch
+// folder, so that a run never touches a real terminal or a file of the
+// machine; everything else reaches the walk as it came. The walk must end with one of its exit codes
 // and leave no connection behind.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -49,6 +50,11 @@ void EnsureApplication() {
   (void)app;
 }
 
+std::string Lower(std::string text) {
+  for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
 std::vector<std::string> Arguments(const uint8_t* data, size_t size) {
   std::vector<std::string> args(1);
   for (size_t i = 0; i < size && args.size() <= 64; ++i) {
@@ -60,7 +66,7 @@ std::vector<std::string> Arguments(const uint8_t* data, size_t size) {
   for (size_t i = 0; i + 1 < args.size(); ++i) {
     if (args[i] == "--pn") {
       args[i + 1] = "kvfuzz-no-such-port";
-    } else if (args[i] == "--fn") {
+    } else if (args[i] == "--fn" || Lower(args[i]) == "--log") {
       std::string base = args[i + 1];
       for (char& c : base)
         if (c == '/') c = '_';

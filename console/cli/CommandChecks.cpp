@@ -1,11 +1,19 @@
 #include "cli/CommandChecks.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
 
 #include "ShareParameter.h"
 #include "device/Device.h"
+#include "files/FileImage.h"
 #include "link/BootLoader.h"
 #include "link/Com.h"
+#include "result/Result.h"
 
 namespace {
 
@@ -90,7 +98,8 @@ bool IsValidFileName(const std::string& name)
     std::string last;
     if (!LastComponent(name, last))
         return false;
-    return EndsWith(last, "HEX") || EndsWith(last, "BIN") || EndsWith(last, "SREC") || EndsWith(last, "S19");
+    return EndsWith(last, "HEX") || EndsWith(last, "BIN") || EndsWith(last, "SREC") || EndsWith(last, "S19") ||
+           EndsWith(last, "ELF");
 }
 
 bool IsValidOTPFileName(const std::string& name)
@@ -99,4 +108,32 @@ bool IsValidOTPFileName(const std::string& name)
     if (!LastComponent(name, last))
         return false;
     return EndsWith(last, "KVTP");
+}
+
+bool CanWriteImageKind(const std::string& name)
+{
+    const CFiles::Type type = CFiles::ParseFileType(name);
+    return type == CFiles::BIN || type == CFiles::HEX || type == CFiles::S19;
+}
+
+int CheckFileCreatable(const std::string& name)
+{
+    const size_t slash = name.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+    struct stat info;
+    std::string reason;
+    int code = CResult::FILES_UNABLETOOPENTEMPFILE;
+    if (stat(folder.c_str(), &info) != 0)
+        reason = "folder " + folder + ": " + std::strerror(errno);
+    else if (!S_ISDIR(info.st_mode))
+        reason = folder + " is no folder";
+    else if (access(folder.c_str(), W_OK | X_OK) != 0)
+        reason = "folder " + folder + ": " + std::strerror(errno);
+    else if (stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        reason = "it is a folder";
+        code = CResult::FILES_UNABLETOOPENFILE;
+    } else
+        return 0;
+    std::cerr << "Cannot write " << name << ": " << reason << std::endl;
+    return code;
 }

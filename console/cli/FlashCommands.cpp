@@ -5,6 +5,8 @@
 #include "ShareParameter.h"
 #include "cli/CommandChecks.h"
 #include "cli/Handlers.h"
+#include "cli/LineCheck.h"
+#include "cli/ProductionLog.h"
 #include "cli/Progress.h"
 #include "cli/SubOptionWalk.h"
 #include "device/Device.h"
@@ -15,6 +17,7 @@
 #include "operations/Erase.h"
 #include "operations/FlashLayout.h"
 #include "operations/Upload.h"
+#include "result/Result.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -22,6 +25,7 @@
 #include <QThread>
 
 #include <cstdio>
+#include <iostream>
 
 namespace {
 
@@ -138,9 +142,10 @@ bool DownloadFileAndAddressCheck(const std::string& name, uint32_t address, CBoo
         QThread::msleep(ms);
         return true;
     });
-    // HEX and S-record data carry their addresses: every run is checked as
-    // the file gives it, also when the open refused data the chip cannot hold.
-    if (type == CFiles::HEX || type == CFiles::S19) {
+    // HEX, S-record and ELF data carry their addresses: every run is checked
+    // as the file gives it, also when the open refused data the chip cannot
+    // hold.
+    if (type != CFiles::BIN) {
         for (const AddressRange& range : file.GetFileRanges()) {
             const RangeCheck check =
                 CheckRange(range.address, range.length, flashBytes, spimBytes, p.c_haveSPIM);
@@ -150,6 +155,7 @@ bool DownloadFileAndAddressCheck(const std::string& name, uint32_t address, CBoo
     }
     if (r != 0) {
         WriteInforAndWaitInput("Error:  Download file open failed!");
+        std::cerr << name << ": " << CFiles::LastError() << std::endl;
         return false;
     }
     return true;
@@ -164,6 +170,10 @@ int Erase(int argc, char** argv, int& i, CCom* com, bool& bErased)
     while (walk.Next()) {
         if (walk.Name() == "--all") {
             walk.StepBack();
+            if (LineCheck::Active()) {
+                bErased = true;
+                continue;
+            }
             link->EraseFlash(EraseParam());
             if (!WaitOperation(com))
                 return g_shareParameter.c_haveSPIM ? EXIT_MASS_ERASE_SPIM_FAILED
@@ -176,6 +186,8 @@ int Erase(int argc, char** argv, int& i, CCom* com, bool& bErased)
                 WriteInforAndWaitInput("bad parameter " + walk.Value());
                 return EXIT_SECTOR_ERASE_FAILED;
             }
+            if (LineCheck::Active())
+                continue;
             EraseParam request;
             request.m_iSectorIndex = SectorsOf(begin, end);
             link->EraseFlash(request);
@@ -224,8 +236,15 @@ bool Download(int argc, char** argv, int& i, bool bErased, CCom* com)
         WriteBadParameterInfor(argv, i);
         return false;
     }
-    if (!DownloadFileAndAddressCheck(p.c_filename, p.c_address, link))
+    CommandReport& report = CurrentReport();
+    report.file = p.c_filename;
+    // A file an earlier command of the line writes is checked when it is
+    // used.
+    if (!LineCheck::IsWrittenByLine(p.c_filename) &&
+        !DownloadFileAndAddressCheck(p.c_filename, p.c_address, link))
         return false;
+    if (LineCheck::Active())
+        return true;
 
     DownloadParam request;
     request.m_strDownPathFile.append(p.c_filename);
@@ -253,7 +272,10 @@ bool Download(int argc, char** argv, int& i, bool bErased, CCom* com)
         }
     }
     link->DownloadToDevice(request);
-    return WaitOperation(com);
+    const bool done = WaitOperation(com);
+    if (const CDownload* download = dynamic_cast<const CDownload*>(link->GetOperation()))
+        report.hasCrc = download->ImageChecksum(report.crc);
+    return done;
 }
 
 bool Upload(int argc, char** argv, int& i, CCom* com)
@@ -279,7 +301,7 @@ bool Upload(int argc, char** argv, int& i, CCom* com)
             }
             sectors.append(SectorsOf(begin, end));
         } else if (walk.Name() == "--fn") {
-            if (!IsValidFileName(walk.Value())) {
+            if (!IsValidFileName(walk.Value()) || !CanWriteImageKind(walk.Value())) {
                 WriteBadParameterInfor(argv, walk.Index());
                 return false;
             }
@@ -296,12 +318,28 @@ bool Upload(int argc, char** argv, int& i, CCom* com)
         WriteInforAndWaitInput("Upload file name error.");
         return false;
     }
+    CommandReport& report = CurrentReport();
+    report.file = fileName;
+    // Where the file cannot be made, the chip is not read at all.
+    const int creatable = CheckFileCreatable(fileName);
+    if (creatable != 0) {
+        WriteInforAndWaitInput(CResult::GetInfoStringName(creatable));
+        return false;
+    }
+    if (LineCheck::Active()) {
+        LineCheck::NoteWrittenFile(fileName);
+        return true;
+    }
     UploadParam request;
     request.m_strUploadPathFile = fileName;
     request.m_aSectorIndexs = sectors;  // sorted and freed of repeats by the operation
     request.m_bank3Size = static_cast<int>(g_shareParameter.c_SPIMSize);
     link->UploadFromDevice(request);
-    return WaitOperation(com);
+    const bool done = WaitOperation(com);
+    const CUpload* upload = dynamic_cast<const CUpload*>(link->GetOperation());
+    if (done && upload)
+        report.hasCrc = upload->ImageChecksum(report.crc);
+    return done;
 }
 
 bool RunAtAddress(int argc, char** argv, int& i, CCom* com)
@@ -319,6 +357,8 @@ bool RunAtAddress(int argc, char** argv, int& i, CCom* com)
         WriteBadParameterInfor(argv, i);
         return false;
     }
+    if (LineCheck::Active())
+        return true;
     int r = link->JumpToUserProgram(address);
     char line[64];
     std::snprintf(line, sizeof line, "Your code is running... (0x%08X)", address);

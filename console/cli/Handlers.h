@@ -46,6 +46,8 @@ enum ExitCode {
 // application object.
 int RunCommandLine(int argc, char** argv);
 void PrintBanner();
+// The banner's program line: name and version.
+void PrintVersion();
 void SetDefaults();
 // Closes the run's connection when it exists and is open.
 void CloseConnection();

@@ -3,8 +3,10 @@
 
 namespace {
 
+const char kProgramLine[] = "Corvane ISP Programmer V3.0.14";
+
 const char* const kHelpLines[] = {
-    "Corvane ISP Programmer V3.0.14",
+    kProgramLine,
     " Usage : ",
     "    tarnflash  [options] [Agrument][[options] [Agrument]...] ",
     "     -?                     Show this help.",
@@ -74,10 +76,15 @@ const char kRule[] = "----------------------------------------------------------
 void PrintBanner()
 {
     WriteInforAndWaitInput(kRule);
-    WriteInforAndWaitInput("Corvane ISP Programmer V3.0.14");
+    WriteInforAndWaitInput(kProgramLine);
     WriteInforAndWaitInput("Support USART and DFU");
     WriteInforAndWaitInput(kRule);
     WriteInforAndWaitInput("");
+}
+
+void PrintVersion()
+{
+    WriteInforAndWaitInput(kProgramLine);
 }
 
 void man()

@@ -1,6 +1,9 @@
 #include "cli/Progress.h"
 
 #include "ShareParameter.h"
+#include "cli/ConsoleTap.h"
+#include "cli/Interrupt.h"
+#include "cli/ProductionLog.h"
 #include "link/BootLoader.h"
 #include "link/Com.h"
 #include "result/Result.h"
@@ -110,6 +113,9 @@ void GetOperationInfo(InfoType type, void* info)
     }
     case INFO_TYPE_ACTION: {
         const CActionInfo* action = static_cast<const CActionInfo*>(info);
+        // The image bytes a download has written or an upload has read.
+        if (action->m_emType == OP_DOWNLOAD || action->m_emType == OP_UPLOAD)
+            CurrentReport().bytes = action->m_uiFileStatus;
         if (!ShowsPercent(action->m_emType) ||
             action->m_iPercent == g_shareParameter.c_operationPersent)
             break;
@@ -121,6 +127,7 @@ void GetOperationInfo(InfoType type, void* info)
         break;
     }
     case INFO_TYPE_CANCEL:
+        CConsoleTap::Instance().EndOpenLine();
         out << CResult::GetInfoString(Info_Progress_Operation_Cancel) << std::endl;
         g_shareParameter.c_OperationSucceedFlag = false;
         Stop();
@@ -152,8 +159,12 @@ bool WaitOperation(CCom* connection)
 
 bool RunOperation(COperation* operation, CCom* connection)
 {
+    // After a signal nothing new is begun.
+    if (Interrupt::Signal() != 0)
+        return false;
     g_shareParameter.c_OperationFlag = true;
     g_shareParameter.c_OperationSucceedFlag = true;
+    Interrupt::Watch(operation);
     StartOperation(operation, connection);
     // QThread::wait wakes as soon as the thread ends, so the command goes on
     // within 10 ms of the operation's end.
@@ -161,6 +172,7 @@ bool RunOperation(COperation* operation, CCom* connection)
         if (!operation || operation->WaitForEnd(10))
             break;
     }
+    Interrupt::Watch(nullptr);
     if (g_shareParameter.c_OperationFlag) {
         // The thread ended (or never existed) without a final report.
         Stop();

@@ -6,9 +6,13 @@
 
 #include <QList>
 
+#include <functional>
+
 #include "ShareParameter.h"
 #include "cli/CommandChecks.h"
 #include "cli/FlashCommands.h"
+#include "cli/LineCheck.h"
+#include "cli/ProductionLog.h"
 #include "cli/OtpFile.h"
 #include "cli/Progress.h"
 #include "cli/SubOptionWalk.h"
@@ -55,8 +59,9 @@ void GetUserSystemDataFile(int argc, char** argv)
     }
 }
 
-// "-usd --get/--set": the file after "--fn", checked; empty when refused.
-bool ReadUsdFileName(CSubOptionWalk& walk, int argc, char** argv, std::string& file)
+// "-usd --get/--set": the file after "--fn", checked (for --get also that
+// the program writes its kind); false when refused.
+bool ReadUsdFileName(CSubOptionWalk& walk, int argc, char** argv, std::string& file, bool writing)
 {
     int& index = walk.Index();
     if (walk.Value() != "--fn") {
@@ -66,11 +71,21 @@ bool ReadUsdFileName(CSubOptionWalk& walk, int argc, char** argv, std::string& f
     if (index < argc)
         ++index;
     file = index < argc ? argv[index] : "";
-    if (!IsValidFileName(file)) {
+    if (!IsValidFileName(file) || (writing && !CanWriteImageKind(file))) {
         WriteBadParameterInfor(argv, index);
         return false;
     }
     return true;
+}
+
+// One protection step: asks the link for its operation and waits for it
+// (in checking mode nothing runs).
+bool RunStep(CCom* com, const std::function<void()>& ask)
+{
+    if (LineCheck::Active())
+        return true;
+    ask();
+    return WaitOperation(com);
 }
 
 } // namespace
@@ -85,8 +100,7 @@ int Protection(int argc, char** argv, int& i, CCom* com)
         const std::string& name = walk.Name();
         if (name == "--efap" || name == "--erp" || name == "--efap1") {
             walk.StepBack();
-            link->AccessProtect(1);
-            if (!WaitOperation(com))
+            if (!RunStep(com, [&] { link->AccessProtect(1); }))
                 return EXIT_FAP_FAILED;
         } else if (name == "--efap2") {
             const int series = SeriesCode(com);
@@ -101,13 +115,11 @@ int Protection(int argc, char** argv, int& i, CCom* com)
             if (!confirmed)
                 walk.StepBack();
             const bool level2 = IsOneTimeProtectionSeries(series) || IsLevel2Series(series);
-            link->AccessProtect(level2 ? 2 : 1);
-            if (!WaitOperation(com))
+            if (!RunStep(com, [&] { link->AccessProtect(level2 ? 2 : 1); }))
                 return EXIT_FAP2_FAILED;
         } else if (name == "--dfap" || name == "--drp") {
             walk.StepBack();
-            link->ReadoutUnProtect();
-            if (!WaitOperation(com))
+            if (!RunStep(com, [&] { link->ReadoutUnProtect(); }))
                 return EXIT_FAP_DISABLE_FAILED;
         } else if (name == "--eepp" || name == "--ewp") {
             int begin = 0;
@@ -125,13 +137,11 @@ int Protection(int argc, char** argv, int& i, CCom* com)
             QList<int> sectors;
             for (int s = begin; s <= end; ++s)
                 sectors.append(s);
-            link->EraseProgramProtect(sectors);
-            if (!WaitOperation(com))
+            if (!RunStep(com, [&] { link->EraseProgramProtect(sectors); }))
                 return EXIT_EPP_ENABLE_FAILED;
         } else if (name == "--depp" || name == "--dwp") {
             walk.StepBack();
-            link->WriteUnProtect();
-            if (!WaitOperation(com))
+            if (!RunStep(com, [&] { link->WriteUnProtect(); }))
                 return EXIT_EPP_DISABLE_FAILED;
         }
     }
@@ -154,28 +164,41 @@ int UserSystemData(int argc, char** argv, int& i, CCom* com)
         const std::string& name = walk.Name();
         std::string file;
         if (name == "--get") {
-            if (!ReadUsdFileName(walk, argc, argv, file))
+            if (!ReadUsdFileName(walk, argc, argv, file, true))
                 return EXIT_GET_USD_FAILED;
+            CurrentReport().file = file;
             WriteInforAndWaitInput("Get user system data to file");
             WriteInforAndWaitInput("running...");
-            if (link->SaveUserSystemDatatoFile(file) != 0) {
+            // Where the file cannot be made, the chip is not read at all.
+            const bool creatable = CheckFileCreatable(file) == 0;
+            if (creatable && LineCheck::Active()) {
+                LineCheck::NoteWrittenFile(file);
+                continue;
+            }
+            if (!creatable || link->SaveUserSystemDatatoFile(file) != 0) {
                 WriteInforAndWaitInput("Get user system data to file failed!");
                 return EXIT_GET_USD_FAILED;
             }
             WriteInforAndWaitInput("Get user system data to file succeed!");
         } else if (name == "--set") {
-            if (!ReadUsdFileName(walk, argc, argv, file))
+            if (!ReadUsdFileName(walk, argc, argv, file, false))
                 return EXIT_SET_USD_FAILED;
             g_shareParameter.c_filename = file;
+            CurrentReport().file = file;
             WriteInforAndWaitInput("Set user system data to device");
             WriteInforAndWaitInput("running...");
             // Nothing reaches the chip unless the whole file was read and
             // checked first.
-            if (link->LoadUserSystemDataFromFileToDevice(file) != 0) {
+            const bool good = LineCheck::Active()
+                                  ? LineCheck::IsWrittenByLine(file) ||
+                                        link->CheckUserSystemDataFile(file, false) == 0
+                                  : link->LoadUserSystemDataFromFileToDevice(file) == 0;
+            if (!good) {
                 WriteInforAndWaitInput("Set user system data to device failed!");
                 return EXIT_SET_USD_FAILED;
             }
-            WriteInforAndWaitInput("Set user system data to device successfully!");
+            if (!LineCheck::Active())
+                WriteInforAndWaitInput("Set user system data to device successfully!");
         }
     }
     if (walk.Bad()) {
@@ -200,11 +223,17 @@ bool HandleEnSPIM(CCom* com)
     if (p.c_SPIMDA != 0 && IsValidFileName(p.c_strFilePath)) {
         // The encrypted area's keys travel in the option bytes: enabling the
         // bank without them would leave it unreadable as configured.
-        if (link->LoadUserSystemDataFromFileToDeviceExceptFAP(p.c_strFilePath) != 0) {
+        const std::string& file = p.c_strFilePath;
+        const bool good = LineCheck::Active()
+                              ? LineCheck::IsWrittenByLine(file) || link->CheckUserSystemDataFile(file, true) == 0
+                              : link->LoadUserSystemDataFromFileToDeviceExceptFAP(file) == 0;
+        if (!good) {
             WriteInforAndWaitInput("Set user system data to device failed!");
             return false;
         }
     }
+    if (LineCheck::Active())
+        return true;
     link->EnableBank3Func(param);
     return WaitOperation(com);
 }
@@ -259,6 +288,8 @@ int DownLoadOTPData(int argc, char** argv, int& i, CCom* com)
     ShareParameter& p = g_shareParameter;
     CSubOptionWalk walk(argc, argv, i);
     while (walk.Next()) {
+        if (walk.LowerName() == "--log")
+            continue;  // the program's, not the command's
         WriteInforAndWaitInput("Set OTP data to device");
         WriteInforAndWaitInput("running...");
         if (walk.Name() == "--fn") {
@@ -268,6 +299,7 @@ int DownLoadOTPData(int argc, char** argv, int& i, CCom* com)
                 return EXIT_BAD_PARAMETER;
             }
             p.c_otpfilename = walk.Value();
+            CurrentReport().file = p.c_otpfilename;
         }
     }
     if (walk.Bad()) {
@@ -291,6 +323,8 @@ int DownLoadOTPData(int argc, char** argv, int& i, CCom* com)
         WriteInforAndWaitInput("Get OTP data from the configuration file failed!");
         return EXIT_OTP_FAILED;
     }
+    if (LineCheck::Active())
+        return EXIT_OK;
     if (!WriteOTPData(com))
         return EXIT_OTP_FAILED;
     WriteInforAndWaitInput("set OTP data to device successfully!");

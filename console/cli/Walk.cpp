@@ -6,6 +6,10 @@
 #include <iostream>
 
 #include "ShareParameter.h"
+#include "cli/ConsoleTap.h"
+#include "cli/Interrupt.h"
+#include "cli/LineCheck.h"
+#include "cli/ProductionLog.h"
 #include "link/Com.h"
 
 CCom* m_obCCom = nullptr;
@@ -15,6 +19,8 @@ namespace {
 const char* const kCommandWords[] = {
     "-?", "-dfu", "-com", "-i2c", "-can", "-spi", "-e", "-p",
     "-d", "-u", "-o", "-usd", "-r", "-enspim", "-otp",
+    // this program's own
+    "-h", "--help", "--version",
 };
 
 const char* const kSubOptionWords[] = {
@@ -24,13 +30,15 @@ const char* const kSubOptionWords[] = {
     "--v", "--o", "--get", "--set", "--ft", "--fs", "--fda", "--remap",
 };
 
-// Sub-option words of this program's own: each belongs to one command only,
-// and after any other command it is a bad parameter.
+// Sub-option words of this program's own: each belongs to one command (null:
+// to every command), and after any other command it is a bad parameter.
 const struct {
     const char* word;
     const char* command;
 } kOwnSubOptionWords[] = {
     {"--crc", "-d"},
+    {"--sn", "-dfu"},
+    {"--log", nullptr},
 };
 
 } // namespace
@@ -64,7 +72,7 @@ bool Is_SubOptionOf(const char* token, const std::string& command)
         return false;
     const std::string lower = ShareParameter::ToLower(token);
     for (const auto& own : kOwnSubOptionWords)
-        if (lower == own.word && command == own.command)
+        if (lower == own.word && (own.command == nullptr || command == own.command))
             return true;
     return false;
 }
@@ -111,65 +119,152 @@ void CloseConnection()
 
 namespace {
 
-// The walk itself; returns the exit code. Every path but "-?" closes the
-// connection before it ends.
+bool IsConnectWord(const std::string& word)
+{
+    return word == "-dfu" || word == "-com" || word == "-i2c" || word == "-can" || word == "-spi";
+}
+
+// "-?" and this program's own spellings of it.
+bool IsHelpWord(const std::string& word)
+{
+    return word == "-?" || word == "-h" || word == "--help";
+}
+
+// A token that is no command word ends the run; it is named unless it is
+// the last argument.
+int BadToken(int argc, int i, const char* token)
+{
+    CloseConnection();
+    if (i < argc - 1)
+        WriteInforAndWaitInput(std::string("bad parameter ") + token);
+    return EXIT_BAD_PARAMETER;
+}
+
+// Runs the command at i (in checking mode: checks it); returns its exit
+// code and leaves i where the walk goes on.
+int RunCommand(const std::string& word, int argc, char** argv, int& i, bool& bErased)
+{
+    const int before = i;
+    int code = EXIT_OK;
+    if (word == "-dfu") {
+        code = DFUConnect(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_NOT_CONNECTED;
+    } else if (word == "-com") {
+        code = USARTConnect(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_NOT_CONNECTED;
+    } else if (word == "-i2c") {
+        code = I2CConnect(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_NOT_CONNECTED;
+    } else if (word == "-can") {
+        code = CANConnect(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_NOT_CONNECTED;
+    } else if (word == "-spi") {
+        code = SPIConnect(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_NOT_CONNECTED;
+    } else if (word == "-e") {
+        code = Erase(argc, argv, i, m_obCCom, bErased);
+    } else if (word == "-p") {
+        code = Protection(argc, argv, i, m_obCCom);
+    } else if (word == "-d") {
+        code = Download(argc, argv, i, bErased, m_obCCom) ? EXIT_OK : EXIT_DOWNLOAD_FAILED;
+        // A mass erase serves the one download after it: that download
+        // has written flash, so a later one must erase its own sectors.
+        bErased = false;
+    } else if (word == "-u") {
+        code = Upload(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_UPLOAD_FAILED;
+    } else if (word == "-usd" || word == "-o") {
+        code = UserSystemData(argc, argv, i, m_obCCom);
+    } else if (word == "-r") {
+        code = RunAtAddress(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_RUN_FAILED;
+    } else if (word == "-enspim") {
+        code = EnableBank3(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_SPIM_FAILED;
+    } else if (word == "-otp") {
+        code = DownLoadOTPData(argc, argv, i, m_obCCom);
+    }
+    // A handler always moves past its command word; never loop on one.
+    if (i <= before)
+        i = before + 1;
+    return code;
+}
+
+// The commands of the connection just made, from i up to the next connect
+// command (or a help word, or the end), walked in checking mode before any
+// of them runs. A good line prints nothing; a bad one prints what its
+// failing command prints and gives that command's exit code. The production
+// log has begun the record of the command checked last.
+int CheckConnection(int argc, char** argv, int i)
+{
+    CConsoleTap& tap = CConsoleTap::Instance();
+    CProductionLog& log = CProductionLog::Instance();
+    LineCheck::Begin(m_obCCom);
+    bool bErased = false;
+    int code = EXIT_OK;
+    while (i < argc && code == EXIT_OK) {
+        const char* token = argv[i] != nullptr ? argv[i] : "";
+        const std::string word = token;
+        if (Is_Option(token) && (IsHelpWord(word) || word == "--version" || IsConnectWord(word)))
+            break;
+        tap.ForgetLastLine();
+        log.Begin(word);
+        if (!Is_Option(token)) {
+            code = BadToken(argc, i, token);
+            break;
+        }
+        tap.Hold();
+        code = RunCommand(word, argc, argv, i, bErased);
+        tap.Release(code != EXIT_OK);
+    }
+    LineCheck::End();
+    return code;
+}
+
+// Ends the run after a signal: the progress line is closed and the reason
+// said.
+int Interrupted()
+{
+    CConsoleTap::Instance().EndOpenLine();
+    WriteInforAndWaitInput(Interrupt::Text());
+    return Interrupt::ExitCode();
+}
+
+// The walk itself; returns the exit code. Every path but the help closes
+// the connection before it ends. Each command gets its record in the
+// production log.
 int Walk(int argc, char** argv)
 {
+    CProductionLog& log = CProductionLog::Instance();
+    CConsoleTap& tap = CConsoleTap::Instance();
     bool bErased = false;
     int i = 0;
     while (i < argc) {
         const char* token = argv[i] != nullptr ? argv[i] : "";
-        if (!Is_Option(token)) {
-            CloseConnection();
-            if (i < argc - 1)
-                WriteInforAndWaitInput(std::string("bad parameter ") + token);
-            return EXIT_BAD_PARAMETER;
-        }
         const std::string word = token;
-        if (word == "-?") {
-            man();
+        tap.ForgetLastLine();
+        log.Begin(word);
+        if (!Is_Option(token)) {
+            const int code = BadToken(argc, i, token);
+            log.End(code, tap.LastLine());
+            return code;
+        }
+        if (IsHelpWord(word) || word == "--version") {
+            if (word == "--version")
+                PrintVersion();
+            else
+                man();
+            log.End(EXIT_OK, tap.LastLine());
             return EXIT_OK;
         }
-
-        const int before = i;
-        int code = EXIT_OK;
-        if (word == "-dfu") {
-            code = DFUConnect(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_NOT_CONNECTED;
-        } else if (word == "-com") {
-            code = USARTConnect(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_NOT_CONNECTED;
-        } else if (word == "-i2c") {
-            code = I2CConnect(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_NOT_CONNECTED;
-        } else if (word == "-can") {
-            code = CANConnect(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_NOT_CONNECTED;
-        } else if (word == "-spi") {
-            code = SPIConnect(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_NOT_CONNECTED;
-        } else if (word == "-e") {
-            code = Erase(argc, argv, i, m_obCCom, bErased);
-        } else if (word == "-p") {
-            code = Protection(argc, argv, i, m_obCCom);
-        } else if (word == "-d") {
-            code = Download(argc, argv, i, bErased, m_obCCom) ? EXIT_OK : EXIT_DOWNLOAD_FAILED;
-            // A mass erase serves the one download after it: that download
-            // has written flash, so a later one must erase its own sectors.
-            bErased = false;
-        } else if (word == "-u") {
-            code = Upload(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_UPLOAD_FAILED;
-        } else if (word == "-usd" || word == "-o") {
-            code = UserSystemData(argc, argv, i, m_obCCom);
-        } else if (word == "-r") {
-            code = RunAtAddress(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_RUN_FAILED;
-        } else if (word == "-enspim") {
-            code = EnableBank3(argc, argv, i, m_obCCom) ? EXIT_OK : EXIT_SPIM_FAILED;
-        } else if (word == "-otp") {
-            code = DownLoadOTPData(argc, argv, i, m_obCCom);
+        int code = RunCommand(word, argc, argv, i, bErased);
+        if (code == EXIT_OK && IsConnectWord(word))
+            log.NoteChip(m_obCCom);
+        if (Interrupt::Signal() != 0)
+            code = Interrupted();
+        log.End(code, tap.LastLine());
+        if (code == EXIT_OK && IsConnectWord(word)) {
+            // Nothing of this connection runs before all of it is known good.
+            code = CheckConnection(argc, argv, i);
+            if (code != EXIT_OK)
+                log.End(code, tap.LastLine());
         }
         if (code != EXIT_OK) {
             CloseConnection();
             return code;
         }
-        // A handler always moves past its command word; never loop on one.
-        if (i <= before)
-            i = before + 1;
     }
     CloseConnection();
     return EXIT_OK;
@@ -179,14 +274,30 @@ int Walk(int argc, char** argv)
 
 int RunCommandLine(int argc, char** argv)
 {
+    Interrupt::Install();
+    CConsoleTap::Instance();
+    // The version alone, for scripts.
+    if (argc > 0 && argv[0] != nullptr && std::string(argv[0]) == "--version") {
+        PrintVersion();
+        return EXIT_OK;
+    }
     PrintBanner();
     SetDefaults();
     if (argc <= 0) {
         man();
         return EXIT_OK;
     }
+    std::string logFile;
+    if (CProductionLog::FindLogFile(argc, argv, logFile)) {
+        std::string reason;
+        if (!CProductionLog::Instance().Open(logFile, reason)) {
+            WriteInforAndWaitInput("Cannot open the log file " + logFile + ": " + reason);
+            return EXIT_BAD_PARAMETER;
+        }
+    }
     const int code = Walk(argc, argv);
     delete m_obCCom;
     m_obCCom = nullptr;
+    CProductionLog::Instance().Close();
     return code;
 }

@@ -100,6 +100,9 @@ public:
     int LoadUserSystemDataFromFile(const std::string& strFilePath);
     int LoadUserSystemDataFromFileToDevice(const std::string& strFilePath);
     int LoadUserSystemDataFromFileToDeviceExceptFAP(const std::string& strFilePath);
+    // Whether the file's option bytes can be written to this chip (as the
+    // two calls above would), without touching the chip: 0 or the error.
+    int CheckUserSystemDataFile(const std::string& strFilePath, bool exceptFAP);
     int LoadUserSystemDataToDevice(unsigned char* usersystemdata, unsigned int usersystemdataLen);
     int LoadUserSystemDataToDeviceExceptFAP(unsigned char* usersystemdata,
                                             unsigned int usersystemdataLen);

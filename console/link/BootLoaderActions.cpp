@@ -293,19 +293,13 @@ static void DropProtectionFromElement(std::vector<unsigned char>& bytes)
         bytes[k] = 0xFF;
 }
 
-// Decodes an element image into the link's cache (FAP and option bytes 1-15
-// left out when exceptFAP); FILES_BADPARAMETER for a bad length.
-static int DecodeElementIntoCache(CBootLoader& link, std::vector<unsigned char>& bytes,
-                                  bool exceptFAP, bool fromFile = false)
+// Whether an element image can be written to the chip: its length fits the
+// chip's option bytes and, read from a file, every value has its complement.
+static int CheckElement(const CBootLoader& link, const std::vector<unsigned char>& bytes, bool exceptFAP,
+                        bool fromFile)
 {
-    if (!link.GetUserSystemDataModel()) {
-        int r = link.GetUserSystemData();
-        if (r != 0)
-            return r;
-    }
-    CDevice* device = link.GetDevice();
-    CUserSystemData* cache = link.GetUserSystemDataModel();
-    if (!device || !cache)
+    const CDevice* device = link.GetDevice();
+    if (!device)
         return CResult::UNKNOWN_ERROR;
     int length = CUserSystemData::GetUserSystemDataLength(FlashLayout::SeriesOf(device),
                                                           link.GetBIDValue(),
@@ -321,10 +315,37 @@ static int DecodeElementIntoCache(CBootLoader& link, std::vector<unsigned char>&
         for (int k = 0; k < length; ++k)
             if (static_cast<unsigned char>(bytes[2 * k] ^ bytes[2 * k + 1]) != 0xFF)
                 return CResult::FILES_BADFORMAT;
+    return 0;
+}
+
+// Decodes an element image into the link's cache (FAP and option bytes 1-15
+// left out when exceptFAP); FILES_BADPARAMETER for a bad length.
+static int DecodeElementIntoCache(CBootLoader& link, std::vector<unsigned char>& bytes,
+                                  bool exceptFAP, bool fromFile = false)
+{
+    if (!link.GetUserSystemDataModel()) {
+        int r = link.GetUserSystemData();
+        if (r != 0)
+            return r;
+    }
+    CUserSystemData* cache = link.GetUserSystemDataModel();
+    if (!cache)
+        return CResult::UNKNOWN_ERROR;
+    const int r = CheckElement(link, bytes, exceptFAP, fromFile);
+    if (r != 0)
+        return r;
     if (exceptFAP)
         DropProtectionFromElement(bytes);
     cache->SetElementData(bytes.data(), static_cast<unsigned int>(bytes.size()));
     return 0;
+}
+
+int CBootLoader::CheckUserSystemDataFile(const std::string& strFilePath, bool exceptFAP)
+{
+    CUserSystemDataFile file;
+    std::vector<unsigned char> bytes;
+    const int r = ReadUserSystemDataElement(&file, strFilePath, bytes);
+    return r != 0 ? r : CheckElement(*this, bytes, exceptFAP, true);
 }
 
 int CBootLoader::LoadUserSystemDataFromFile(const std::string& strFilePath)

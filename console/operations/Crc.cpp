@@ -315,25 +315,11 @@ unsigned int CFWCRC::CheckFile(CProgramFile* file, uint32_t offset)
     m_iCurrentSzie = 0;
 
     std::vector<Piece> pieces;
-    file->ResetElement();
-    while (IMAGEELEMENT* element = file->GetElement()) {
-        if (element->dwDataLength == 0 || !element->Data)
-            continue;
-        // Where the download placed the element.
-        uint32_t placed = 0;
-        if (!FlashLayout::PlaceRun(element->dwAddress, offset, element->dwDataLength, placed))
-            return CResult::FILES_BADADDRESSRANGE;
-        Piece p;
-        p.address = placed;
-        p.length = static_cast<uint32_t>(element->dwDataLength);
-        p.data = element->Data;
-        pieces.push_back(p);
-    }
-    file->ResetElement();
+    const unsigned int placed = PiecesOf(file, offset, pieces);
+    if (placed != 0)
+        return placed;
     if (pieces.empty())
         return CResult::FILES_EMPTY;
-    std::sort(pieces.begin(), pieces.end(),
-              [](const Piece& a, const Piece& b) { return a.address < b.address; });
 
     QList<SectorRun> runs;
     if (!GetSectorRuns(pieces, device->m_ISectorSize, MAX_RUN_BYTES, runs))
@@ -357,6 +343,60 @@ unsigned int CFWCRC::CheckFile(CProgramFile* file, uint32_t offset)
     return 0;
 }
 
+unsigned int CFWCRC::PiecesOf(CProgramFile* file, uint32_t offset, std::vector<Piece>& pieces)
+{
+    pieces.clear();
+    file->ResetElement();
+    while (IMAGEELEMENT* element = file->GetElement()) {
+        if (element->dwDataLength == 0 || !element->Data)
+            continue;
+        // Where the download placed the element.
+        uint32_t placed = 0;
+        if (!FlashLayout::PlaceRun(element->dwAddress, offset, element->dwDataLength, placed)) {
+            file->ResetElement();
+            return CResult::FILES_BADADDRESSRANGE;
+        }
+        Piece p;
+        p.address = placed;
+        p.length = static_cast<uint32_t>(element->dwDataLength);
+        p.data = element->Data;
+        pieces.push_back(p);
+    }
+    file->ResetElement();
+    std::sort(pieces.begin(), pieces.end(),
+              [](const Piece& a, const Piece& b) { return a.address < b.address; });
+    return 0;
+}
+
+std::vector<unsigned char> CFWCRC::RunBytes(const SectorRun& run, const std::vector<Piece>& pieces)
+{
+    const uint64_t begin = run.address, end = run.End();
+    std::vector<unsigned char> bytes(static_cast<size_t>(end - begin), 0xFF);
+    for (const Piece& p : pieces) {
+        const uint64_t from = std::max<uint64_t>(p.address, begin);
+        const uint64_t to = std::min<uint64_t>(p.address + p.length, end);
+        if (from < to)
+            std::memcpy(bytes.data() + (from - begin), p.data + (from - p.address),
+                        static_cast<size_t>(to - from));
+    }
+    return bytes;
+}
+
+bool CFWCRC::ImageChecksum(CProgramFile* file, uint32_t offset, unsigned int sectorSize, uint32_t& crc)
+{
+    std::vector<Piece> pieces;
+    QList<SectorRun> runs;
+    if (!file || PiecesOf(file, offset, pieces) != 0 || pieces.empty() ||
+        !GetSectorRuns(pieces, sectorSize, MAX_RUN_BYTES, runs))
+        return false;
+    crc = FirmwareCrc::kInitial;
+    for (const SectorRun& run : runs) {
+        const std::vector<unsigned char> bytes = RunBytes(run, pieces);
+        crc = FirmwareCrc::Compute(bytes.data(), bytes.size(), crc);
+    }
+    return true;
+}
+
 bool CFWCRC::ChipHasCRC() const
 {
     const Commands* commands = m_obBootLoader ? m_obBootLoader->GetCommands() : nullptr;
@@ -367,15 +407,7 @@ unsigned int CFWCRC::CheckRun(const SectorRun& run, const std::vector<Piece>& pi
 {
     if (!ChipHasCRC())
         return ReadBackRun(run, pieces);
-    const uint64_t begin = run.address, end = run.End();
-    std::vector<unsigned char> expected(static_cast<size_t>(end - begin), 0xFF);
-    for (const Piece& p : pieces) {
-        const uint64_t from = std::max<uint64_t>(p.address, begin);
-        const uint64_t to = std::min<uint64_t>(p.address + p.length, end);
-        if (from < to)
-            std::memcpy(expected.data() + (from - begin), p.data + (from - p.address),
-                        static_cast<size_t>(to - from));
-    }
+    const std::vector<unsigned char> expected = RunBytes(run, pieces);
     const uint32_t host = GetLoadFileCRCCode_S04(expected.data(), static_cast<uint32_t>(expected.size()));
     uint32_t chip = 0;
     unsigned int r = CFlashCRC::ReadChipCRC(Handle(), run.address, static_cast<uint16_t>(run.count), chip);

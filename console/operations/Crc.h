@@ -112,6 +112,17 @@ public:
 
     static constexpr uint32_t MAX_RUN_BYTES = 256 * 1024;
 
+    // The file's elements as placed on the chip (moved by offset), in
+    // address order. FILES_BADADDRESSRANGE when one cannot be placed.
+    static unsigned int PiecesOf(CProgramFile* file, uint32_t offset, std::vector<Piece>& pieces);
+    // The run's bytes as the pieces leave them: uncovered bytes erased.
+    static std::vector<unsigned char> RunBytes(const SectorRun& run, const std::vector<Piece>& pieces);
+    // The firmware checksum of every sector the file touches once placed,
+    // in address order, uncovered bytes erased: what the chip answers for
+    // those sectors when it holds the file. False for a file without data
+    // or one that cannot be placed.
+    static bool ImageChecksum(CProgramFile* file, uint32_t offset, unsigned int sectorSize, uint32_t& crc);
+
 private:
     unsigned int OpenFile();
     unsigned int ConfirmAddressOffset();

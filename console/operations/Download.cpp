@@ -127,6 +127,14 @@ void CDownload::Cancel()
         sub->Cancel();
 }
 
+void CDownload::Interrupt()
+{
+    COperation::Interrupt();
+    for (COperation* sub : {static_cast<COperation*>(m_obErase), static_cast<COperation*>(m_obVerify),
+                            static_cast<COperation*>(m_obFWCRC)})
+        sub->Interrupt();
+}
+
 unsigned int CDownload::InitAction()
 {
     std::string baseName = CResult::GetInfoString(Info_Operation_Download);
@@ -180,6 +188,15 @@ unsigned int CDownload::InitAction()
         }
     }
     return 0;
+}
+
+bool CDownload::ImageChecksum(uint32_t& crc) const
+{
+    const CDevice* device = m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr;
+    if (m_lsProgramFile.isEmpty() || !device)
+        return false;
+    return CFWCRC::ImageChecksum(m_lsProgramFile.first(), m_uiAddressOffset.value(0, 0), device->m_ISectorSize,
+                                 crc);
 }
 
 unsigned int CDownload::OpenFile()

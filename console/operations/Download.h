@@ -64,6 +64,10 @@ public:
     void SetParameters(void* parameters) override;
     void SetOperationInfoDelegate(lpFunc func) override;
     void Cancel() override;
+    // Stops between blocks, and so do the erase and the checks it runs; the
+    // configuration steps it may run (external bank, option bytes, sLib,
+    // protection) finish first.
+    void Interrupt() override;
     unsigned int InitAction() override;
     unsigned int Action() override;
     unsigned int ActionDone() override;
@@ -82,6 +86,10 @@ public:
                                                      unsigned int sectorSize,
                                                      QList<int>& blocks,
                                                      QList<int>& looseSectors);
+
+    // The firmware checksum of the sectors the (first) file touches once
+    // placed, uncovered bytes erased; false when no file was opened.
+    bool ImageChecksum(uint32_t& crc) const;
 
     uint32_t NextSerialNumber() const { return m_Parameters.m_uiSNNumber; }
     const QList<uint32_t>& AddressOffsets() const { return m_uiAddressOffset; }

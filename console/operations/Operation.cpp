@@ -77,6 +77,22 @@ void COperation::Cancel()
         m_emCommand.store(COMMAND_CANCEL);
 }
 
+void COperation::Interrupt()
+{
+    switch (m_EmType) {
+    case OP_ERASE:
+    case OP_DOWNLOAD:
+    case OP_VERIFY:
+    case OP_UPLOAD:
+    case OP_FWCRC:
+    case OP_FLASHCRC:
+        COperation::Cancel();
+        break;
+    default:
+        break;
+    }
+}
+
 void COperation::run()
 {
     Work();

@@ -96,6 +96,11 @@ public:
     ~COperation() override;
 
     virtual void Cancel();
+    // The run was interrupted: stop at the next safe point. A data transfer
+    // (erase, download, verify, upload, checksums) stops after the block in
+    // flight; a step that configures the chip (protection, option bytes,
+    // sLib, the external bank, a serial number) runs to its end.
+    virtual void Interrupt();
     void run() override;
     virtual unsigned int Work();
     virtual unsigned int InitAction();

@@ -2,7 +2,9 @@
 
 #include "KVBL.h"
 #include "files/ProgramFile.h"
+#include "device/Device.h"
 #include "link/BootLoader.h"
+#include "operations/Crc.h"
 #include "result/Result.h"
 
 #include <algorithm>
@@ -103,6 +105,14 @@ unsigned int CUpload::Save()
         return CResult::FILES_UNABLETOOPENFILE;
     }
     return 0;
+}
+
+bool CUpload::ImageChecksum(uint32_t& crc) const
+{
+    const CDevice* device = m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr;
+    if (!m_obProgramFile || !device || m_obProgramFile->GetFileStatus() != m_obProgramFile->GetFileSize())
+        return false;
+    return CFWCRC::ImageChecksum(m_obProgramFile, 0, device->m_ISectorSize, crc);
 }
 
 void CUpload::CalculatePercent()

@@ -8,6 +8,7 @@
 
 #include <QList>
 
+#include <cstdint>
 #include <string>
 
 class CProgramFile;
@@ -32,6 +33,9 @@ public:
     // The temporary file the image is written to before it is renamed into
     // place: same folder, same extension.
     static std::string TemporaryPathFor(const std::string& path);
+    // The firmware checksum of the sectors read, in address order; false
+    // before they were all read.
+    bool ImageChecksum(uint32_t& crc) const;
 
 private:
     unsigned int Save();
