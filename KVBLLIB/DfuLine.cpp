@@ -65,11 +65,13 @@ DfuIdentity ParseIdentity(const std::string& text) {
   return id;
 }
 
+bool IsKv32Identity(const std::string& text) { return ParseIdentity(text).hasId; }
+
 bool CDfuLine::openPort() {
   if (isConnected) return true;
-  m_dev = OpenDfuDevice(m_nPortNum);
+  m_dev = OpenDfuDevice(m_nPortNum, m_error);
   if (!m_dev) {
-    m_error = "no DFU device with this index can be opened";
+    NoteDfuProblem(m_error);
     return false;
   }
   m_identity = ParseIdentity(m_dev->identity());

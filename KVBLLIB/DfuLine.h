@@ -30,9 +30,14 @@ struct DfuIdentity {
 };
 DfuIdentity ParseIdentity(const std::string& text);
 
+// What went wrong with DFU devices since the last listing (a device that
+// could not be opened, and why), kept for KVBL_GetKVDeviceProblems.
+void NoteDfuProblem(const std::string& text);
+
 class CDfuLine : public CSerialPort {
  public:
-  // Opens the DFU device whose listing index is m_nPortNum.
+  // Opens the DFU device whose listing index is m_nPortNum; getErrorMsg()
+  // then says why it could not be.
   bool openPort() override;
   void closePort() override;
   bool isOpened() override { return isConnected; }

@@ -21,12 +21,22 @@ extern "C" {
 KVBL_API BYTE KVBL_ERASEPROGRAM_PROTECT(HANDLE hCOM, BYTE NbSectors, LPBYTE pSectors,
                                         BYTE Flag);
 
-// The USB devices in DFU mode. *pCount: capacity on entry (entries of
-// DeviceInfo; the vendor and product tables hold at least 255 entries),
+// The KV32 chips in USB DFU mode: devices with a DFU-mode interface whose
+// interface string names a KV32 chip. *pCount: capacity on entry (entries
+// of DeviceInfo; the vendor and product tables hold at least 255 entries),
 // number of devices found on return. Each DeviceInfo entry receives a
-// zero-terminated text of at most KVBL_DFU_INFO_LENGTH - 1 characters.
+// zero-terminated text of at most KVBL_DFU_INFO_LENGTH - 1 characters:
+// "usb:BUS-PORTS VID:PID serial=SERIAL".
 KVBL_API BYTE KVBL_GetKVDeviceList(LPBYTE pCount, LPWORD pVendorIds, LPWORD pProductIds,
                                    char (*DeviceInfo)[KVBL_DFU_INFO_LENGTH]);
+
+KVBL_CONSTANT(int, KVBL_DFU_PROBLEM_LENGTH, 256);  // characters per DFU problem text
+
+// What went wrong with USB DFU devices since the last listing, one text
+// each: a device in DFU mode that could not be opened to be identified, a
+// chosen chip that could not be opened or claimed, and why (no permission,
+// busy, gone). *pCount: capacity on entry, texts on return.
+KVBL_API BYTE KVBL_GetKVDeviceProblems(LPBYTE pCount, char (*Texts)[KVBL_DFU_PROBLEM_LENGTH]);
 
 #ifdef __cplusplus
 }  // extern "C"

@@ -1,10 +1,14 @@
-// The USB layer on libusb-1.0. Devices are counted with the same rule as
-// the device listing (an interface of class 0xFE, subclass 0x01, protocol
-// 0x02: DFU mode), in the order libusb enumerates them.
+// The USB layer on libusb-1.0. The listing and the open walk the bus with
+// one rule: a device with a DFU-mode interface (class 0xFE, subclass 0x01,
+// protocol 0x02) whose interface string names a KV32 chip, in the order
+// libusb enumerates them.
 #include "UsbDevice.h"
 
 #if defined(KVBL_WITH_LIBUSB)
 #include <libusb.h>
+
+#include <cstdio>
+#include <functional>
 #endif
 
 namespace kvdfu {
@@ -56,14 +60,8 @@ bool findDfuInterface(libusb_device* dev, DfuInterface* out) {
 
 class CLibusbDevice : public CUsbDevice {
  public:
-  CLibusbDevice(libusb_context* ctx, libusb_device_handle* h, const DfuInterface& itf)
-      : m_ctx(ctx), m_h(h), m_itf(itf) {
-    if (itf.stringIndex != 0) {
-      unsigned char text[256] = {0};
-      const int n = libusb_get_string_descriptor_ascii(h, itf.stringIndex, text, sizeof(text) - 1);
-      if (n > 0 && n < static_cast<int>(sizeof(text))) m_identity.assign(reinterpret_cast<char*>(text), n);
-    }
-  }
+  CLibusbDevice(libusb_context* ctx, libusb_device_handle* h, const DfuInterface& itf, const std::string& identity)
+      : m_ctx(ctx), m_h(h), m_itf(itf), m_identity(identity) {}
   ~CLibusbDevice() override {
     libusb_release_interface(m_h, m_itf.number);
     libusb_close(m_h);
@@ -86,44 +84,133 @@ class CLibusbDevice : public CUsbDevice {
   std::string m_identity;
 };
 
-}  // namespace
-
-std::unique_ptr<CUsbDevice> OpenDfuDevice(int index) {
-  if (index < 0) return nullptr;
-  libusb_context* ctx = nullptr;
-  if (libusb_init(&ctx) != 0) return nullptr;
-  libusb_device** list = nullptr;
-  const ssize_t n = libusb_get_device_list(ctx, &list);
-  libusb_device_handle* handle = nullptr;
-  DfuInterface itf;
-  int seen = 0;
-  for (ssize_t i = 0; i < n && handle == nullptr; ++i) {
-    DfuInterface candidate;
-    if (!findDfuInterface(list[i], &candidate)) continue;
-    if (seen++ != index) continue;
-    if (libusb_open(list[i], &handle) != 0) {
-      handle = nullptr;
-      break;
-    }
-    itf = candidate;
-  }
-  if (n >= 0) libusb_free_device_list(list, 1);
-  if (handle == nullptr) {
-    libusb_exit(ctx);
-    return nullptr;
-  }
-  if (libusb_claim_interface(handle, itf.number) != 0 ||
-      (itf.alt != 0 && libusb_set_interface_alt_setting(handle, itf.number, itf.alt) != 0)) {
-    libusb_close(handle);
-    libusb_exit(ctx);
-    return nullptr;
-  }
-  return std::unique_ptr<CUsbDevice>(new CLibusbDevice(ctx, handle, itf));
+// A string descriptor as text; empty when the device has none.
+std::string stringOf(libusb_device_handle* h, uint8_t index) {
+  if (index == 0) return std::string();
+  unsigned char text[256] = {0};
+  const int n = libusb_get_string_descriptor_ascii(h, index, text, sizeof(text) - 1);
+  return n > 0 && n < static_cast<int>(sizeof(text)) ? std::string(reinterpret_cast<char*>(text), n)
+                                                     : std::string();
 }
 
-#else  // built without USB support: no device can be opened
+// "1-4.2": the bus number, then the port numbers from the root.
+std::string pathOf(libusb_device* dev) {
+  uint8_t ports[8];
+  const int n = libusb_get_port_numbers(dev, ports, sizeof ports);
+  std::string path = std::to_string(libusb_get_bus_number(dev));
+  for (int k = 0; k < n; ++k) path += (k == 0 ? "-" : ".") + std::to_string(ports[k]);
+  return path;
+}
 
-std::unique_ptr<CUsbDevice> OpenDfuDevice(int) { return nullptr; }
+// Why an open or a claim failed, in words.
+std::string reasonOf(int error) {
+  switch (error) {
+    case LIBUSB_ERROR_ACCESS:
+      return "no permission to open it (the udev rule installed with tarnflash gives it to the logged-in user)";
+    case LIBUSB_ERROR_BUSY: return "busy: another program has claimed it";
+    case LIBUSB_ERROR_NO_DEVICE: return "gone from the bus";
+    case LIBUSB_ERROR_NOT_FOUND: return "its DFU interface is gone";
+    default: return "USB error " + std::to_string(error);
+  }
+}
+
+// Opens every KV32 chip in DFU mode in bus order and hands it to take(),
+// which keeps the handle by returning true (the walk then stops). Devices
+// that cannot be opened are told in problems. False when the bus cannot be
+// enumerated.
+using Take = std::function<bool(const DfuInterface&, const DfuListing&, const std::string& identity,
+                                libusb_device_handle*)>;
+bool walkBus(libusb_context* ctx, std::vector<std::string>& problems, const Take& take) {
+  libusb_device** list = nullptr;
+  const ssize_t n = libusb_get_device_list(ctx, &list);
+  if (n < 0) return false;
+  for (ssize_t i = 0; i < n; ++i) {
+    DfuInterface itf;
+    libusb_device_descriptor dd;
+    if (!findDfuInterface(list[i], &itf) || libusb_get_device_descriptor(list[i], &dd) != 0) continue;
+    DfuListing listing;
+    listing.vendor = dd.idVendor;
+    listing.product = dd.idProduct;
+    listing.path = pathOf(list[i]);
+    libusb_device_handle* h = nullptr;
+    const int opened = libusb_open(list[i], &h);
+    if (opened != 0) {
+      char id[16];
+      std::snprintf(id, sizeof id, "%04x:%04x", dd.idVendor, dd.idProduct);
+      problems.push_back(std::string("DFU device ") + id + " at usb " + listing.path + ": " + reasonOf(opened));
+      continue;
+    }
+    const std::string identity = stringOf(h, itf.stringIndex);
+    if (IsKv32Identity(identity)) {
+      listing.serial = stringOf(h, dd.iSerialNumber);
+      if (take(itf, listing, identity, h)) {
+        libusb_free_device_list(list, 1);
+        return true;
+      }
+    }
+    libusb_close(h);
+  }
+  libusb_free_device_list(list, 1);
+  return true;
+}
+
+}  // namespace
+
+bool ListDfuDevices(std::vector<DfuListing>& devices, std::vector<std::string>& problems) {
+  devices.clear();
+  libusb_context* ctx = nullptr;
+  if (libusb_init(&ctx) != 0) return false;
+  const bool walked = walkBus(ctx, problems, [&](const DfuInterface&, const DfuListing& listing,
+                                                 const std::string&, libusb_device_handle*) {
+    devices.push_back(listing);
+    return false;
+  });
+  libusb_exit(ctx);
+  return walked;
+}
+
+std::unique_ptr<CUsbDevice> OpenDfuDevice(int index, std::string& why) {
+  why.clear();
+  if (index < 0) return nullptr;
+  libusb_context* ctx = nullptr;
+  if (libusb_init(&ctx) != 0) {
+    why = "USB cannot be used";
+    return nullptr;
+  }
+  std::vector<std::string> problems;
+  int seen = 0;
+  std::unique_ptr<CUsbDevice> device;
+  walkBus(ctx, problems, [&](const DfuInterface& itf, const DfuListing& listing, const std::string& identity,
+                             libusb_device_handle* h) {
+    if (seen++ != index) return false;
+    int claimed = libusb_claim_interface(h, itf.number);
+    if (claimed == 0 && itf.alt != 0) claimed = libusb_set_interface_alt_setting(h, itf.number, itf.alt);
+    if (claimed != 0) {
+      why = "KV32 DFU device at usb " + listing.path + ": " + reasonOf(claimed);
+      libusb_close(h);
+      return true;
+    }
+    device.reset(new CLibusbDevice(ctx, h, itf, identity));
+    return true;
+  });
+  if (device) return device;
+  if (why.empty())
+    why = problems.empty() ? "no KV32 DFU device at this place of the list" : problems.front();
+  libusb_exit(ctx);
+  return nullptr;
+}
+
+#else  // built without USB support: nothing is listed, no device opened
+
+bool ListDfuDevices(std::vector<DfuListing>& devices, std::vector<std::string>&) {
+  devices.clear();
+  return false;
+}
+
+std::unique_ptr<CUsbDevice> OpenDfuDevice(int, std::string& why) {
+  why = "built without USB support";
+  return nullptr;
+}
 
 #endif
 

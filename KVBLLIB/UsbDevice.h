@@ -1,13 +1,14 @@
-// The USB layer under the DFU transport: one opened device in DFU mode,
-// reached through control transfers on its DFU interface. The transport
-// knows nothing else about USB; the implementation on libusb-1.0 is in
-// UsbDevice.cpp.
+// The USB layer under the DFU transport: the KV32 chips in DFU mode on the
+// bus, and one opened device reached through control transfers on its DFU
+// interface. The transport knows nothing else about USB; the implementation
+// on libusb-1.0 is in UsbDevice.cpp.
 #ifndef USBDEVICE_H
 #define USBDEVICE_H
 
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kvdfu {
 
@@ -33,10 +34,28 @@ class CUsbDevice {
   virtual uint16_t transferSize() const = 0;
 };
 
-// Opens the index-th device in DFU mode, counted in the order in which
-// KVBL_GetKVDeviceList lists them. Null when there is no such device or it
-// cannot be claimed.
-std::unique_ptr<CUsbDevice> OpenDfuDevice(int index);
+// Whether a DFU interface's identity text names a KV32 chip (it carries
+// the product identifier and series in our format). In DfuLine.cpp.
+bool IsKv32Identity(const std::string& text);
+
+// One KV32 chip in DFU mode: a device with a DFU-mode interface (class 0xFE,
+// subclass 0x01, protocol 0x02) whose interface string names a KV32 chip.
+struct DfuListing {
+  uint16_t vendor = 0;
+  uint16_t product = 0;
+  std::string path;    // "1-4.2": bus and port numbers, as the system names them
+  std::string serial;  // the USB serial number; empty when it has none
+};
+
+// The KV32 chips in DFU mode, in the order the bus is enumerated. A device
+// in DFU mode that cannot be opened to read its interface string is left
+// out, with one line in problems saying which device and why. False when
+// the bus cannot be enumerated at all.
+bool ListDfuDevices(std::vector<DfuListing>& devices, std::vector<std::string>& problems);
+
+// Opens and claims the index-th device of that list. Null when there is
+// no such device or it cannot be opened or claimed; why says which of them.
+std::unique_ptr<CUsbDevice> OpenDfuDevice(int index, std::string& why);
 
 }  // namespace kvdfu
 

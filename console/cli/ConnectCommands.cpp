@@ -2,6 +2,7 @@
 #include "cli/Handlers.h"
 
 #include <cctype>
+#include <iostream>
 #include <string>
 
 #include "ShareParameter.h"
@@ -250,31 +251,81 @@ bool SPIConnect(int argc, char** argv, int& i, CCom*& com)
     return SerialConnect(kSPI, argc, argv, i, com);
 }
 
-bool DFUConnect(int argc, char** argv, int& i, CCom*& com)
+namespace {
+
+// The words a "-dfu" takes: "--sn SERIAL" and the program's "--log FILE".
+// Any other word is left for the main walk. Leaves i past what it took.
+void ReadDFUOptions(int argc, char** argv, int& i, std::string& serial)
 {
-    (void)argv;
-    WriteInforAndWaitInput("DFU Connect......");
     if (i < argc)
         ++i;
+    while (i + 1 < argc && argv[i] != nullptr) {
+        const std::string word = ShareParameter::ToLower(argv[i]);
+        if (word != "--sn" && word != "--log")
+            break;
+        if (word == "--sn")
+            serial = argv[i + 1] != nullptr ? argv[i + 1] : "";
+        i += 2;
+    }
+}
+
+// "serial=..." of a listing text; empty when it has none.
+std::string SerialOf(const std::string& listing)
+{
+    const size_t at = listing.find("serial=");
+    return at == std::string::npos ? std::string() : listing.substr(at + 7);
+}
+
+void ReportDFUProblems()
+{
+    for (const std::string& problem : CComManager::DFUProblems())
+        std::cerr << problem << std::endl;
+}
+
+} // namespace
+
+bool DFUConnect(int argc, char** argv, int& i, CCom*& com)
+{
+    WriteInforAndWaitInput("DFU Connect......");
+    std::string serial;
+    ReadDFUOptions(argc, argv, i, serial);
     g_shareParameter.m_InterfaceType = INTERFACE_DFU;
     CComManager manager;
     manager.SetInterfaceType(INTERFACE_DFU);
 
     BYTE count = 0;
-    if (CComManager::ListDFUDevices(&count) != 0 || count == 0) {
+    QList<std::string> listed;
+    if (CComManager::ListDFUDevices(&count, &listed) != 0 || count == 0) {
+        ReportDFUProblems();
         WriteInforAndWaitInput("Unable to get DFU device");
         return false;
     }
     QList<CCom> devices = manager.getCom(count);
-    if (devices.isEmpty()) {
+    // Without a serial number the first chip is taken.
+    int chosen = devices.isEmpty() ? -1 : 0;
+    if (!serial.empty()) {
+        chosen = -1;
+        for (int k = 0; k < listed.size() && k < devices.size(); ++k)
+            if (SerialOf(listed[k]) == serial)
+                chosen = k;
+        if (chosen < 0) {
+            std::cerr << "No KV32 DFU device has the serial number " << serial << "; found:";
+            for (const std::string& device : listed)
+                std::cerr << " " << SerialOf(device);
+            std::cerr << std::endl;
+        }
+    }
+    if (chosen < 0) {
         WriteInforAndWaitInput("Don't have DFU device!");
         return false;
     }
     ReleaseConnection(com);
-    com = new CCom(devices.first());
+    com = new CCom(devices[chosen]);
     devices.clear();
+    g_shareParameter.str_DFUDevice = listed.value(chosen).substr(0, listed.value(chosen).find(' '));
     com->Close();
     if (com->Open() != CResult::SUCCESS || com->GetBootLoader() == nullptr) {
+        ReportDFUProblems();
         WriteInforAndWaitInput("Open DFU device error!");
         return false;
     }

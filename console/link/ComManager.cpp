@@ -42,7 +42,7 @@ QList<CCom> CComManager::getCom(int nPortNum)
     return list;
 }
 
-BYTE CComManager::ListDFUDevices(BYTE* pCount)
+BYTE CComManager::ListDFUDevices(BYTE* pCount, QList<std::string>* devices)
 {
     constexpr int kIdEntries = 255;
     constexpr int kDevices = 99;
@@ -55,7 +55,25 @@ BYTE CComManager::ListDFUDevices(BYTE* pCount)
     const BYTE result = KVBL_GetKVDeviceList(pCount, vendorIds, productIds, info.get());
     if (*pCount > kDevices)
         *pCount = kDevices;
+    if (devices) {
+        devices->clear();
+        for (int k = 0; k < *pCount; ++k)
+            devices->append(std::string(info[k], strnlen(info[k], KVBL_DFU_INFO_LENGTH)));
+    }
     return result;
+}
+
+QList<std::string> CComManager::DFUProblems()
+{
+    constexpr int kTexts = 32;
+    auto texts = std::make_unique<char[][KVBL_DFU_PROBLEM_LENGTH]>(kTexts);
+    BYTE count = kTexts;
+    QList<std::string> out;
+    if (KVBL_GetKVDeviceProblems(&count, texts.get()) != SUCCESS)
+        return out;
+    for (int k = 0; k < count && k < kTexts; ++k)
+        out.append(std::string(texts[k], strnlen(texts[k], KVBL_DFU_PROBLEM_LENGTH)));
+    return out;
 }
 
 bool CComManager::InitKVDFUDeviceList()

@@ -4,6 +4,8 @@
 
 #include <QList>
 
+#include <string>
+
 #include "link/Com.h"
 
 class CComManager
@@ -25,8 +27,12 @@ public:
     static bool InitKVDFUDeviceList();
 
     // Asks the library for the DFU device list; on success *pCount holds the
-    // number found. Returns the library's result.
-    static BYTE ListDFUDevices(BYTE* pCount);
+    // number found and devices (when given) the library's text of each.
+    // Returns the library's result.
+    static BYTE ListDFUDevices(BYTE* pCount, QList<std::string>* devices = nullptr);
+    // What went wrong with DFU devices since the last listing (devices that
+    // could not be opened, and why).
+    static QList<std::string> DFUProblems();
 
 private:
     int m_nDefPortNums = 1024;

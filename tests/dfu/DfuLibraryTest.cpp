@@ -212,14 +212,49 @@ TEST_F(Dfu, ADeviceThatDisappearsFailsEveryCallAndCannotBeReopened) {
   EXPECT_EQ(0, count);
 }
 
-TEST_F(Dfu, AnIdentityWithoutIdentifierRefusesIdentification) {
+TEST_F(Dfu, OnlyDevicesThatNameAKV32ChipAreListedAndOpened) {
   Interface_Close(kPort);
-  dfufake::Device().faults.identity = "KV32 DFU";
+  // Another maker's device in DFU mode first, one the user may not open, and
+  // the chip (the fixture's) last.
+  auto& bus = dfufake::Bus();
+  std::string error;
+  for (int k = 0; k < 2; ++k) {
+    bus.insert(bus.begin(), std::unique_ptr<dfufake::FakeDfuDevice>(new dfufake::FakeDfuDevice));
+    ASSERT_TRUE(bus.front()->setup(DFU_MAP_DIR, "KV32S04", "", error)) << error;
+  }
+  bus[0]->foreignIdentity = "Bootloader of another maker";
+  bus[1]->openError = -3;  // LIBUSB_ERROR_ACCESS
+  bus[2]->serial = "SN-77";
+  BYTE count = 99;
+  WORD vids[255], pids[255];
+  char info[99][KVBL_DFU_INFO_LENGTH];
+  ASSERT_EQ(SUCCESS, KVBL_GetKVDeviceList(&count, vids, pids, info));
+  ASSERT_EQ(1, count);
+  EXPECT_STREQ("usb:1-3 1209:4b56 serial=SN-77", info[0]);
+  BYTE problems = 8;
+  char texts[8][KVBL_DFU_PROBLEM_LENGTH];
+  ASSERT_EQ(SUCCESS, KVBL_GetKVDeviceProblems(&problems, texts));
+  ASSERT_EQ(1, problems);
+  EXPECT_NE(nullptr, std::strstr(texts[0], "at usb 1-2: no permission")) << texts[0];
+  // Port 0 is the chip, not the first device in DFU mode.
   connect();
   BYTE size = 5, id[5];
-  EXPECT_FALSE(cmds.GET_ID_CMD || cmds.GET_VER_ROPS_CMD);
-  EXPECT_EQ(CMD_NOT_ALLOWED, KVBL_GET_ID(kPort, &size, id));
+  EXPECT_EQ(SUCCESS, KVBL_GET_ID(kPort, &size, id));
+  Interface_Close(kPort);
+  bus.erase(bus.begin(), bus.begin() + 2);
+
+  // A DFU device whose interface string carries no product identifier is
+  // no KV32 chip: never listed, never opened.
+  dfufake::Device().faults.identity = "KV32 DFU";
+  count = 99;
+  ASSERT_EQ(SUCCESS, KVBL_GetKVDeviceList(&count, vids, pids, info));
+  EXPECT_EQ(0, count);
+  EXPECT_EQ(CANT_OPEN_COM, Interface_Open(kPort));
   // Without a sector size only the mass erase can be expressed.
+  dfufake::Device().faults.identity = "KV32 DFU PID=70040241 SER=04";
+  connect();
+  EXPECT_TRUE(cmds.GET_ID_CMD);
+  EXPECT_FALSE(cmds.GET_VER_ROPS_CMD);
   BYTE sector[] = {1, 0};
   EXPECT_EQ(CMD_NOT_ALLOWED, KVBL_ERASE(kPort, 1, sector, 2048));
   EXPECT_EQ(SUCCESS, KVBL_ERASE(kPort, KVBL_ERASE_CODE_FFFF, nullptr, 0));

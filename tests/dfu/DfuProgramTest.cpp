@@ -15,6 +15,7 @@ namespace {
 
 struct ProgramRun {
   std::string out;
+  std::string err;
   int exitCode = -1;
 };
 
@@ -31,16 +32,19 @@ class DfuProgram : public ::testing::Test {
   }
 
   // Runs tarnflash in the test folder with the fake device (absent: not on
-  // the bus; withFake false: the system's own USB library).
-  ProgramRun tarnflash(const std::string& args, bool absent = false, bool withFake = true) {
+  // the bus; withFake false: the system's own USB library; bus: the fake
+  // bus's devices, DFUFAKE_BUS).
+  ProgramRun tarnflash(const std::string& args, bool absent = false, bool withFake = true,
+                       const std::string& bus = "kv32:KV0001") {
     std::string env;
     if (withFake)
       env = std::string("LD_PRELOAD='") + DFU_PRELOAD + "' DFUFAKE_MAP='" + DFU_MAP_DIR +
             "' DFUFAKE_STATE='" + dir + "/chip.state' DFUFAKE_ABSENT=" + (absent ? "1" : "0") +
+            " DFUFAKE_BUS='" + bus + "'" +
             // A sanitizer build checks that its runtime is loaded first.
             " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\"";
     const std::string cmd = "cd '" + dir + "' && env " + env + " timeout 120 '" + DFU_PROGRAM +
-                            "' " + args + " </dev/null 2>/dev/null";
+                            "' " + args + " </dev/null 2>'" + dir + "/stderr.txt'";
     ProgramRun run;
     FILE* p = popen(cmd.c_str(), "r");
     if (p == nullptr) return run;
@@ -49,6 +53,8 @@ class DfuProgram : public ::testing::Test {
     while ((n = fread(buf, 1, sizeof(buf), p)) > 0) run.out.append(buf, n);
     const int status = pclose(p);
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const std::vector<uint8_t> err = readFile(dir + "/stderr.txt");
+    run.err.assign(err.begin(), err.end());
     return run;
   }
 
@@ -154,6 +160,39 @@ TEST_F(DfuProgram, ProtectionRoundTripsThroughTheDeviceResets) {
   ASSERT_EQ(0, wup.exitCode) << wup.out;
   const ProgramRun again = tarnflash("-dfu -d --fn " + writeHex("c.hex", 0x08000000, image) + " --v");
   EXPECT_EQ(0, again.exitCode) << again.out;
+}
+
+// Another maker's device in DFU mode comes first on the bus and is never
+// taken; "--sn" picks a chip by its USB serial number; a device that cannot
+// be opened says why on standard error.
+TEST_F(DfuProgram, TheChipIsChosenAmongOtherDevicesAndBySerialNumber) {
+  const std::string bus = "foreign,kv32:KV0001,kv32:KV0002";
+  const std::vector<uint8_t> one = pattern(700), two = pattern(900);
+  std::vector<uint8_t> twoImage(two);
+  for (uint8_t& b : twoImage) b ^= 0x5A;
+  ASSERT_EQ(0, tarnflash("-dfu -d --fn " + writeHex("one.hex", 0x08000000, one), false, true, bus).exitCode);
+  const ProgramRun second =
+      tarnflash("-dfu --sn KV0002 -d --fn " + writeHex("two.hex", 0x08000000, twoImage), false, true, bus);
+  ASSERT_EQ(0, second.exitCode) << second.out;
+  for (const auto& chip : {std::make_pair(std::string("KV0001"), one), std::make_pair(std::string("KV0002"), twoImage)}) {
+    SCOPED_TRACE(chip.first);
+    const std::string back = dir + "/" + chip.first + ".bin";
+    const ProgramRun up = tarnflash("-dfu --sn " + chip.first + " -u --sec 0-0 --fn " + back, false, true, bus);
+    ASSERT_EQ(0, up.exitCode) << up.out;
+    std::vector<uint8_t> got = readFile(back);
+    got.resize(chip.second.size());
+    EXPECT_EQ(chip.second, got);
+  }
+
+  const ProgramRun none = tarnflash("-dfu --sn KV0009 -e --all", false, true, bus);
+  EXPECT_EQ(2, none.exitCode) << none.out;
+  EXPECT_NE(std::string::npos, none.out.find("Don't have DFU device!\n")) << none.out;
+  EXPECT_NE(std::string::npos, none.err.find("KV0009; found: KV0001 KV0002")) << none.err;
+
+  const ProgramRun denied = tarnflash("-dfu -e --all", false, true, "foreign,denied:KV0003");
+  EXPECT_EQ(2, denied.exitCode) << denied.out;
+  EXPECT_NE(std::string::npos, denied.out.find("Unable to get DFU device\n")) << denied.out;
+  EXPECT_NE(std::string::npos, denied.err.find("4b56 at usb 1-2: no permission")) << denied.err;
 }
 
 }  // namespace

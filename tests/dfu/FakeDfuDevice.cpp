@@ -32,10 +32,13 @@ uint32_t le32(const uint8_t* p) {
 
 }  // namespace
 
-FakeDfuDevice& Device() {
-  static FakeDfuDevice device;
-  return device;
+std::vector<std::unique_ptr<FakeDfuDevice>>& Bus() {
+  static std::vector<std::unique_ptr<FakeDfuDevice>> bus;
+  if (bus.empty()) bus.emplace_back(new FakeDfuDevice);
+  return bus;
 }
+
+FakeDfuDevice& Device() { return *Bus().front(); }
 
 bool FakeDfuDevice::setup(const std::string& mapDir, const std::string& device,
                           const std::string& stateFile, std::string& error) {
@@ -66,6 +69,7 @@ bool FakeDfuDevice::present() {
 }
 
 std::string FakeDfuDevice::identity() const {
+  if (!foreignIdentity.empty()) return foreignIdentity;
   if (!faults.identity.empty()) return faults.identity;
   const kv32sim::ChipProfile& p = m_chip->profile();
   char text[128];

@@ -19,6 +19,7 @@ constexpr uint16_t kVendorId = 0x1209;
 constexpr uint16_t kProductId = 0x4B56;
 constexpr uint16_t kTransferSize = 2048;
 constexpr uint8_t kIdentityString = 4;
+constexpr uint8_t kSerialString = 3;
 
 struct Faults {
   bool stallUploads = false;      // data uploads stall (dfuERROR, errSTALLEDPKT)
@@ -55,6 +56,12 @@ class FakeDfuDevice {
   bool absent = false;        // never on the bus
   unsigned reenumerations = 0;
   unsigned transfers = 0;
+  // How the device shows itself on the bus.
+  uint16_t vendorId = kVendorId;
+  uint16_t productId = kProductId;
+  std::string serial = "KV0001";
+  std::string foreignIdentity;  // not empty: another maker's DFU device
+  int openError = 0;            // libusb_open fails with this (e.g. no permission)
 
  private:
   int status(uint8_t* data, uint16_t length);
@@ -78,7 +85,10 @@ class FakeDfuDevice {
   bool m_resetAfterBusy = false;
 };
 
-// The one device of the fake bus.
+// The devices of the fake bus, in the order it is enumerated; there is
+// always at least one.
+std::vector<std::unique_ptr<FakeDfuDevice>>& Bus();
+// The first device of the bus.
 FakeDfuDevice& Device();
 
 }  // namespace dfufake

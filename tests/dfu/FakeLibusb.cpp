@@ -1,50 +1,93 @@
 // The libusb-1.0 functions libKVBLLIB calls, answered by the fake DFU
-// device. Linked into the unit tests in place of libusb, and built as a
-// preload library so that the unchanged program reaches the fake device.
-// When nothing configured the device in code, the preload library takes
-// its set-up from the test's environment (DFUFAKE_MAP, DFUFAKE_DEVICE,
-// DFUFAKE_STATE, DFUFAKE_ABSENT): this is the test harness's configuration,
-// never the program's.
+// devices of the fake bus. Linked into the unit tests in place of libusb,
+// and built as a preload library so that the unchanged program reaches the
+// fake devices. When nothing configured the bus in code, the preload library
+// takes its set-up from the test's environment: this is the test harness's
+// configuration, never the program's.
+//   DFUFAKE_MAP     the catalogue (no bus without it)
+//   DFUFAKE_DEVICE  the chip of every KV32 device (default KV32S04)
+//   DFUFAKE_STATE   state file of the first KV32 device; the others add
+//                   "-SERIAL" to it
+//   DFUFAKE_ABSENT  1: no device is on the bus
+//   DFUFAKE_BUS     the devices in bus order, comma-separated:
+//                   kv32:SERIAL    a KV32 chip with that serial number
+//                   denied:SERIAL  one the user may not open
+//                   foreign        another maker's device in DFU mode
+//                   (default: kv32:KV0001)
 #include <libusb.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 
 #include "FakeDfuDevice.h"
+
+constexpr size_t kMaxDevices = 8;
 
 struct libusb_context {
   int unused;
 };
 struct libusb_device {
-  int unused;
+  size_t index;
 };
 struct libusb_device_handle {
+  size_t index;
   unsigned generation;
 };
 
 namespace {
 
 libusb_context g_context;
-libusb_device g_device;
+libusb_device g_devices[kMaxDevices] = {{0}, {1}, {2}, {3}, {4}, {5}, {6}, {7}};
+
+dfufake::FakeDfuDevice& At(size_t index) { return *dfufake::Bus()[index]; }
+
+bool Configure(dfufake::FakeDfuDevice& d, const std::string& map, const std::string& chip,
+               const std::string& state) {
+  std::string error;
+  return d.setup(map, chip, state, error);
+}
 
 void configureFromEnvironment() {
-  dfufake::FakeDfuDevice& d = dfufake::Device();
-  if (d.configured()) return;
+  if (dfufake::Device().configured()) return;
   const char* map = std::getenv("DFUFAKE_MAP");
   const char* device = std::getenv("DFUFAKE_DEVICE");
   const char* state = std::getenv("DFUFAKE_STATE");
+  const char* layout = std::getenv("DFUFAKE_BUS");
+  const char* absent = std::getenv("DFUFAKE_ABSENT");
   if (map == nullptr) return;  // no device at all
-  std::string error;
-  if (d.setup(map, device ? device : "KV32S04", state ? state : "", error)) {
-    const char* absent = std::getenv("DFUFAKE_ABSENT");
+  const std::string chip = device ? device : "KV32S04";
+  const std::string firstState = state ? state : "";
+  std::vector<std::unique_ptr<dfufake::FakeDfuDevice>>& bus = dfufake::Bus();
+  std::istringstream entries(layout ? layout : "kv32:KV0001");
+  std::string entry;
+  bool firstChip = true;
+  for (size_t k = 0; std::getline(entries, entry, ',') && k < kMaxDevices; ++k) {
+    if (k >= bus.size()) bus.emplace_back(new dfufake::FakeDfuDevice);
+    dfufake::FakeDfuDevice& d = *bus[k];
+    const size_t colon = entry.find(':');
+    const std::string kind = entry.substr(0, colon);
+    const std::string serial = colon == std::string::npos ? "" : entry.substr(colon + 1);
+    std::string chipState = firstState;
+    if (!firstChip && !chipState.empty()) chipState += "-" + serial;
+    if (!Configure(d, map, chip, kind == "foreign" ? "" : chipState)) return;
+    d.serial = serial;
+    if (kind == "foreign") {
+      d.vendorId = 0x1209;
+      d.productId = 0x0001;
+      d.foreignIdentity = "Bootloader of another maker";
+    } else {
+      firstChip = false;
+      if (kind == "denied") d.openError = LIBUSB_ERROR_ACCESS;
+    }
     d.absent = absent != nullptr && std::strcmp(absent, "1") == 0;
   }
 }
 
-bool listed() {
+bool listed(size_t index) {
   configureFromEnvironment();
-  return dfufake::Device().present();
+  return index < dfufake::Bus().size() && At(index).present();
 }
 
 }  // namespace
@@ -60,25 +103,28 @@ int LIBUSB_CALL libusb_init(libusb_context** ctx) {
 void LIBUSB_CALL libusb_exit(libusb_context*) {}
 
 ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context*, libusb_device*** list) {
-  const bool here = listed();
-  libusb_device** l = static_cast<libusb_device**>(std::calloc(2, sizeof(libusb_device*)));
+  configureFromEnvironment();
+  libusb_device** l = static_cast<libusb_device**>(std::calloc(kMaxDevices + 1, sizeof(libusb_device*)));
   if (l == nullptr) return LIBUSB_ERROR_NO_MEM;
-  if (here) l[0] = &g_device;
+  ssize_t n = 0;
+  for (size_t k = 0; k < dfufake::Bus().size() && k < kMaxDevices; ++k)
+    if (listed(k)) l[n++] = &g_devices[k];
   *list = l;
-  return here ? 1 : 0;
+  return n;
 }
 
 void LIBUSB_CALL libusb_free_device_list(libusb_device** list, int) { std::free(list); }
 
-int LIBUSB_CALL libusb_get_device_descriptor(libusb_device*, libusb_device_descriptor* d) {
+int LIBUSB_CALL libusb_get_device_descriptor(libusb_device* dev, libusb_device_descriptor* d) {
   std::memset(d, 0, sizeof(*d));
   d->bLength = LIBUSB_DT_DEVICE_SIZE;
   d->bDescriptorType = LIBUSB_DT_DEVICE;
   d->bcdUSB = 0x0200;
   d->bMaxPacketSize0 = 64;
-  d->idVendor = dfufake::kVendorId;
-  d->idProduct = dfufake::kProductId;
+  d->idVendor = At(dev->index).vendorId;
+  d->idProduct = At(dev->index).productId;
   d->bcdDevice = 0x0100;
+  d->iSerialNumber = At(dev->index).serial.empty() ? 0 : dfufake::kSerialString;
   d->bNumConfigurations = 1;
   return 0;
 }
@@ -127,22 +173,30 @@ void LIBUSB_CALL libusb_free_config_descriptor(libusb_config_descriptor* config)
 }
 
 uint8_t LIBUSB_CALL libusb_get_bus_number(libusb_device*) { return 1; }
-uint8_t LIBUSB_CALL libusb_get_device_address(libusb_device*) { return 7; }
+uint8_t LIBUSB_CALL libusb_get_device_address(libusb_device* dev) { return uint8_t(7 + dev->index); }
 
-int LIBUSB_CALL libusb_open(libusb_device*, libusb_device_handle** handle) {
-  if (!listed()) return LIBUSB_ERROR_NO_DEVICE;
-  *handle = new libusb_device_handle{dfufake::Device().generation()};
+// Each device hangs on its own port of the root hub: "1-1", "1-2", ...
+int LIBUSB_CALL libusb_get_port_numbers(libusb_device* dev, uint8_t* ports, int length) {
+  if (length < 1) return LIBUSB_ERROR_OVERFLOW;
+  ports[0] = uint8_t(1 + dev->index);
+  return 1;
+}
+
+int LIBUSB_CALL libusb_open(libusb_device* dev, libusb_device_handle** handle) {
+  if (!listed(dev->index)) return LIBUSB_ERROR_NO_DEVICE;
+  if (At(dev->index).openError != 0) return At(dev->index).openError;
+  *handle = new libusb_device_handle{dev->index, At(dev->index).generation()};
   return 0;
 }
 
 void LIBUSB_CALL libusb_close(libusb_device_handle* handle) {
   if (handle == nullptr) return;
-  if (handle->generation == dfufake::Device().generation()) dfufake::Device().release();
+  if (handle->generation == At(handle->index).generation()) At(handle->index).release();
   delete handle;
 }
 
 int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* h, int number) {
-  if (h->generation != dfufake::Device().generation()) return LIBUSB_ERROR_NO_DEVICE;
+  if (h->generation != At(h->index).generation()) return LIBUSB_ERROR_NO_DEVICE;
   return number == 0 ? 0 : LIBUSB_ERROR_NOT_FOUND;
 }
 
@@ -157,15 +211,17 @@ int LIBUSB_CALL libusb_control_transfer(libusb_device_handle* h, uint8_t type, u
                                         uint16_t length, unsigned int) {
   const uint8_t classToInterface = LIBUSB_REQUEST_TYPE_CLASS | LIBUSB_RECIPIENT_INTERFACE;
   if ((type & 0x7F) != classToInterface || index != 0) return LIBUSB_ERROR_PIPE;
-  return dfufake::Device().control(h->generation, (type & LIBUSB_ENDPOINT_IN) != 0, request, value,
-                                   data, length);
+  return At(h->index).control(h->generation, (type & LIBUSB_ENDPOINT_IN) != 0, request, value, data,
+                              length);
 }
 
 int LIBUSB_CALL libusb_get_string_descriptor_ascii(libusb_device_handle* h, uint8_t index,
                                                    unsigned char* data, int length) {
-  if (h->generation != dfufake::Device().generation()) return LIBUSB_ERROR_NO_DEVICE;
-  if (index != dfufake::kIdentityString || length <= 0) return LIBUSB_ERROR_INVALID_PARAM;
-  const std::string text = dfufake::Device().identity();
+  dfufake::FakeDfuDevice& d = At(h->index);
+  if (h->generation != d.generation()) return LIBUSB_ERROR_NO_DEVICE;
+  if ((index != dfufake::kIdentityString && index != dfufake::kSerialString) || length <= 0)
+    return LIBUSB_ERROR_INVALID_PARAM;
+  const std::string text = index == dfufake::kSerialString ? d.serial : d.identity();
   const int n = static_cast<int>(text.size()) < length - 1 ? static_cast<int>(text.size()) : length - 1;
   std::memcpy(data, text.data(), static_cast<size_t>(n));
   data[n] = 0;
