@@ -11,6 +11,7 @@
 #   share/tarnflash/Map/        the device catalogue
 #   share/man/man1/             tarnflash.1.gz, kv32sim.1.gz
 #   share/bash-completion/completions/tarnflash
+#   lib/udev/rules.d/           70-tarnflash-kv32-dfu.rules
 #   share/doc/<package>/        copyright and changelog.gz of each package;
 #                               the documentation (tarnflash), the example
 #                               client (libkvbl-dev)
@@ -90,6 +91,10 @@ endif()
 install(FILES ${TARNFLASH_DIST_DIR}/tarnflash.bash-completion
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME tarnflash COMPONENT program)
+
+# The udev rule that lets the logged-in user open KV32 chips in DFU mode.
+install(FILES ${TARNFLASH_DIST_DIR}/70-tarnflash-kv32-dfu.rules DESTINATION lib/udev/rules.d
+        COMPONENT program)
 
 # The user documentation; the simulator's goes with the simulator.
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT program)

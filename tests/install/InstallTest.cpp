@@ -202,7 +202,7 @@ std::map<std::string, std::set<std::string>> ExpectedLayout()
     auto& program = layout["program"];
     program.insert({bin + "/tarnflash", man + "tarnflash.1.gz",
                     share + "/bash-completion/completions/tarnflash",
-                    share + "/doc/tarnflash/README.md"});
+                    share + "/doc/tarnflash/README.md", "lib/udev/rules.d/70-tarnflash-kv32-dfu.rules"});
     for (const std::string& map : DirectoryEntries(SOURCE_DIR "/Map", ".KVmap"))
         program.insert(share + "/tarnflash/Map/" + map);
     for (const std::string& doc : DirectoryEntries(SOURCE_DIR "/docs", ".md"))
