@@ -1,10 +1,14 @@
 // The program's start-up, help text and argument walk, run as a child process.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <stdlib.h>
 
 #include "RunProgram.h"
 
@@ -37,13 +41,54 @@ TEST(ConsoleCli, NoArgumentsPrintsBannerAndHelp)
 TEST(ConsoleCli, HelpEndsTheRun)
 {
     const std::string expected = ReadGolden("banner.txt") + ReadGolden("help.txt");
-    // nothing after "-?" is looked at
+    // nothing after "-?" (or "-h", "--help") is looked at
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"-?"}, {"-?", "-x", "-e"}, {"-?", "--pn"}}) {
+         {std::vector<std::string>{"-?"}, {"-?", "-x", "-e"}, {"-?", "--pn"}, {"-h"}, {"--help", "-x", "-e"}}) {
         ProgramRun run = RunTarnflash(args);
-        EXPECT_EQ(run.exitCode, 0) << args.size();
-        EXPECT_EQ(run.out, expected) << args.size();
+        EXPECT_EQ(run.exitCode, 0) << args[0];
+        EXPECT_EQ(run.out, expected) << args[0];
     }
+}
+
+TEST(ConsoleCli, VersionPrintsTheProgramLineAlone)
+{
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--version"}, {"--version", "-x"}}) {
+        ProgramRun run = RunTarnflash(args);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.out, "Corvane ISP Programmer V3.0.14\n");
+    }
+}
+
+// Whatever the line holds, each record of the log is one line of JSON;
+// an unusable log ends the run before anything is done.
+TEST(ConsoleCli, ProductionLogRecordsAreJson)
+{
+    char pattern[] = "/tmp/tarnflash-cli-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    const std::string token = "q\"b\\s\x01\xC3\xA9\xFF";
+    ProgramRun run = RunProgram(TARNFLASH_BINARY, {token, "-e", "--log", "./log.jsonl"}, dir);
+    EXPECT_EQ(run.exitCode, 1);
+    run = RunProgram(TARNFLASH_BINARY, {"-r", "--log", "./log.jsonl"}, dir);
+    EXPECT_EQ(run.exitCode, 12);
+    FILE* jq = popen(("jq -c -s '[.[] | [.command, .exit_code, .interface, .message]]' '" + dir +
+                      "/log.jsonl'").c_str(),
+                     "r");
+    ASSERT_NE(jq, nullptr);
+    char buffer[512] = {};
+    const size_t n = std::fread(buffer, 1, sizeof buffer - 1, jq);
+    pclose(jq);
+    EXPECT_EQ(std::string(buffer, n), "[[\"q\\\"b\\\\s\\u0001\xC3\xA9\xEF\xBF\xBD\",1,null,\"bad parameter q\\\"b\\\\s\\u0001\xC3\xA9\xEF\xBF\xBD\"],"
+                                        "[\"-r\",12,null,\"\"]]\n");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-e", "--log", "./no/such/folder/log"}, {"-e", "--LOG"}}) {
+        run = RunProgram(TARNFLASH_BINARY, args, dir);
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.out, ReadGolden("banner.txt") + "Cannot open the log file " +
+                               (args.size() > 2 ? args[2] + ": No such file or directory" : ": no file name") +
+                               "\n");
+    }
+    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(ConsoleCli, WalkExitCodes)

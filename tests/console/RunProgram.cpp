@@ -9,7 +9,7 @@
 #include <chrono>
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                      const std::string& workDir, int timeoutSeconds)
+                      const std::string& workDir, int timeoutSeconds, const SignalWhen& signalWhen)
 {
     ProgramRun run;
     int outFds[2];
@@ -47,7 +47,9 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     }
     close(outFds[1]);
     close(errFds[1]);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
+    Clock::time_point signalled{};
     pollfd p[2] = {{outFds[0], POLLIN, 0}, {errFds[0], POLLIN, 0}};
     std::string* into[2] = {&run.out, &run.err};
     char buffer[4096];
@@ -69,11 +71,18 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
             else
                 into[k]->append(buffer, static_cast<size_t>(n));
         }
+        if (signalWhen.signal != 0 && signalled == Clock::time_point{} &&
+            run.out.find(signalWhen.printed) != std::string::npos) {
+            kill(pid, signalWhen.signal);
+            signalled = Clock::now();
+        }
     }
     close(outFds[0]);
     close(errFds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
+    if (signalled != Clock::time_point{})
+        run.secondsAfterSignal = std::chrono::duration<double>(Clock::now() - signalled).count();
     if (WIFEXITED(status))
         run.exitCode = WEXITSTATUS(status);
     return run;

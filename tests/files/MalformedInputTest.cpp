@@ -44,40 +44,61 @@ const std::string kExt = HexRec(4, 0, {0x08, 0x00});
 struct Bad {
   const char* what;
   std::string text;
+  std::string error;  // what the library's last error text says
 };
+
+// Reads the file, which must be refused whole, with its error text.
+void ExpectRefused(const std::string& path, const std::string& error) {
+  FILES_HIMAGE image = reinterpret_cast<FILES_HIMAGE>(&image);  // must be cleared
+  EXPECT_EQ(FILES_ImageFromFile(path.c_str(), &image, 1), FILES_BADFORMAT);
+  EXPECT_EQ(image, nullptr);
+  char text[256] = "unchanged";
+  ASSERT_EQ(FILES_GetLastErrorText(text, sizeof text), FILES_NOERROR);
+  EXPECT_EQ(std::string(text), error);
+}
 
 TEST(MalformedHex, EveryDefectIsRefusedWithoutAnImage) {
   TempMapDir dir;
   const std::string good = kExt + HexRec(0, 0, {1, 2, 3, 4});
   std::string badSum = good + kEnd;
   badSum[badSum.size() - 14] ^= 1;  // one bit of the last data record's checksum
+  const std::string cut = "no end record (type 01): the file is cut short";
   const Bad cases[] = {
-      {"empty file", ""},
-      {"no end record (cut short)", good},
-      {"cut inside a record", good + ":0400000001"},
-      {"bad checksum", kExt + ":0400000001020304F1\n" + kEnd},
-      {"checksum bit flip", badSum},
-      {"non-hex character", kExt + ":04000000010G0304F2\n" + kEnd},
-      {"longer than its length byte", kExt + ":0300000001020304F3\n" + kEnd},
-      {"shorter than its length byte", kExt + ":05000000010203040F\n" + kEnd},
-      {"odd number of digits", kExt + ":0400000001020304F20\n" + kEnd},
-      {"no colon", "0400000001020304F2\n" + kEnd},
-      {"only a colon", ":\n" + kEnd},
-      {"unknown record type", HexRec(6, 0, {}) + kEnd},
-      {"extended address of wrong length", HexRec(4, 0, {8}) + kEnd},
-      {"segment address of wrong length", HexRec(2, 0, {8, 0, 0}) + kEnd},
-      {"start address of wrong length", HexRec(5, 0, {8, 0}) + kEnd},
-      {"end record with data", HexRec(1, 0, {0}) },
-      {"overlap with other values", kExt + HexRec(0, 0, {1, 2, 3, 4}) + HexRec(0, 2, {3, 9}) + kEnd},
-      {"wraps past 4 GB", HexRec(4, 0, {0xFF, 0xFF}) + HexRec(0, 0xFFF8, std::vector<uint8_t>(16, 1)) + kEnd},
-      {"garbage", std::string("\x7f" "ELF\x01\x01\x01\0\0\0", 10)},
+      {"empty file", "", cut},
+      {"no end record (cut short)", good, cut},
+      {"cut inside a record", good + ":0400000001",
+       "line 3: the record's length byte says 4 data bytes, the record has 0"},
+      {"bad checksum", kExt + ":0400000001020304F1\n" + kEnd,
+       "line 2: checksum error (the record's bytes add up to FF, not 00)"},
+      {"checksum bit flip", badSum, "line 2: checksum error (the record's bytes add up to 01, not 00)"},
+      {"non-hex character", kExt + ":04000000010G0304F2\n" + kEnd, "line 2: a character that is no hexadecimal digit"},
+      {"longer than its length byte", kExt + ":0300000001020304F3\n" + kEnd,
+       "line 2: the record's length byte says 3 data bytes, the record has 4"},
+      {"shorter than its length byte", kExt + ":05000000010203040F\n" + kEnd,
+       "line 2: the record's length byte says 5 data bytes, the record has 4"},
+      {"odd number of digits", kExt + ":0400000001020304F20\n" + kEnd, "line 2: an odd number of hexadecimal digits"},
+      {"no colon", "0400000001020304F2\n" + kEnd, "line 1: a record starts with ':'"},
+      {"only a colon", ":\n" + kEnd, "line 1: a record has at least 11 characters"},
+      {"unknown record type", HexRec(6, 0, {}) + kEnd, "line 1: unknown record type 06"},
+      {"extended address of wrong length", HexRec(4, 0, {8}) + kEnd,
+       "line 1: a linear address record (type 04) has 2 data bytes"},
+      {"segment address of wrong length", HexRec(2, 0, {8, 0, 0}) + kEnd,
+       "line 1: a segment address record (type 02) has 2 data bytes"},
+      {"start address of wrong length", HexRec(5, 0, {8, 0}) + kEnd,
+       "line 1: a start address record (type 05) has 4 data bytes"},
+      {"end record with data", HexRec(1, 0, {0}), "line 1: an end record (type 01) carries no data"},
+      {"overlap with other values", kExt + HexRec(0, 0, {1, 2, 3, 4}) + HexRec(0, 2, {3, 9}) + kEnd,
+       "data at 0x08000002 is given twice, with different bytes"},
+      {"wraps past 4 GB", HexRec(4, 0, {0xFF, 0xFF}) + HexRec(0, 0xFFF8, std::vector<uint8_t>(16, 1)) + kEnd,
+       "line 2: data past the 4 GB address space"},
+      {"garbage", std::string("\x7f" "ELF\x01\x01\x01\0\0\0", 10), "line 1: a record starts with ':'"},
+      {"blank lines count", "\n\n" + kExt + "\n:0400000001020304F1\n" + kEnd,
+       "line 5: checksum error (the record's bytes add up to FF, not 00)"},
   };
   for (const Bad& c : cases) {
     SCOPED_TRACE(c.what);
     dir.write("bad.hex", c.text);
-    FILES_HIMAGE image = reinterpret_cast<FILES_HIMAGE>(&dir);  // must be cleared
-    EXPECT_EQ(FILES_ImageFromFile(dir.file("bad.hex").c_str(), &image, 1), FILES_BADFORMAT);
-    EXPECT_EQ(image, nullptr);
+    ExpectRefused(dir.file("bad.hex"), c.error);
   }
 }
 
@@ -114,29 +135,33 @@ TEST(MalformedSRecord, EveryDefectIsRefusedWithoutAnImage) {
   const std::string head = SRec(0, 0, {'H'});
   const std::string data = SRec(3, 0x08000000, {1, 2, 3, 4});
   const std::string end = SRec(7, 0, {});
+  const std::string cut = "no end record (S7, S8 or S9): the file is cut short";
   const Bad cases[] = {
-      {"empty file", ""},
-      {"no end record (cut short)", head + data},
-      {"count record not last (cut short)", head + data + SRec(5, 1, {}) + SRec(3, 0x08000004, {5})},
-      {"bad checksum", head + "S30908000000010203042F\n" + end},
-      {"non-hex character", head + "S3090800000001020Z04DE\n" + end},
-      {"longer than its count", head + "S3080800000001020304DE\n" + end},
-      {"shorter than its count", head + "S30A0800000001020304DE\n" + end},
-      {"count below the address size", "S3030000FC\n" + end},
-      {"S4 does not exist", SRec(4, 0, {1}) + end},
-      {"not an S line", "X30908000000010203045E\n" + end},
-      {"record count wrong", head + data + SRec(5, 2, {}) + end},
-      {"end record with data", head + data + SRec(7, 0, {1})},
-      {"overlap with other values", head + data + SRec(3, 0x08000003, {9}) + end},
-      {"wraps past 4 GB", SRec(3, 0xFFFFFFFE, {1, 2, 3}) + end},
-      {"type letter only", "S\n" + end},
+      {"empty file", "", cut},
+      {"no end record (cut short)", head + data, cut},
+      {"count record not last (cut short)", head + data + SRec(5, 1, {}) + SRec(3, 0x08000004, {5}), cut},
+      {"bad checksum", head + "S30908000000010203042F\n" + end,
+       "line 2: checksum error (the record's bytes give E4, the record says 2F)"},
+      {"non-hex character", head + "S3090800000001020Z04DE\n" + end, "line 2: a character that is no hexadecimal digit"},
+      {"longer than its count", head + "S3080800000001020304DE\n" + end,
+       "line 2: the record's count byte says 8 bytes, the record has 9"},
+      {"shorter than its count", head + "S30A0800000001020304DE\n" + end,
+       "line 2: the record's count byte says 10 bytes, the record has 9"},
+      {"count below the address size", "S3030000FC\n" + end, "line 1: the record is too short for its address"},
+      {"S4 does not exist", SRec(4, 0, {1}) + end, "line 1: unknown record type S4"},
+      {"not an S line", "X30908000000010203045E\n" + end, "line 1: a record starts with S and a type digit"},
+      {"record count wrong", head + data + SRec(5, 2, {}) + end,
+       "line 3: the record count says 2 data records, the file has 1"},
+      {"end record with data", head + data + SRec(7, 0, {1}), "line 3: an end record carries no data"},
+      {"overlap with other values", head + data + SRec(3, 0x08000003, {9}) + end,
+       "data at 0x08000003 is given twice, with different bytes"},
+      {"wraps past 4 GB", SRec(3, 0xFFFFFFFE, {1, 2, 3}) + end, "line 1: data past the 4 GB address space"},
+      {"type letter only", "S\n" + end, "line 1: a record starts with S and a type digit"},
   };
   for (const Bad& c : cases) {
     SCOPED_TRACE(c.what);
     dir.write("bad.srec", c.text);
-    FILES_HIMAGE image = nullptr;
-    EXPECT_EQ(FILES_ImageFromFile(dir.file("bad.srec").c_str(), &image, 1), FILES_BADFORMAT);
-    EXPECT_EQ(image, nullptr);
+    ExpectRefused(dir.file("bad.srec"), c.error);
   }
   // The same records, whole, are fine; a matching count may close a file.
   for (const std::string& text : {head + data + SRec(5, 1, {}) + end, head + data + SRec(5, 1, {})}) {
@@ -145,6 +170,34 @@ TEST(MalformedSRecord, EveryDefectIsRefusedWithoutAnImage) {
     ASSERT_EQ(FILES_ImageFromFile(dir.file("ok.s19").c_str(), &image, 1), FILES_NOERROR);
     EXPECT_EQ(Elements(image), (std::vector<Elem>{{0x08000000, {1, 2, 3, 4}}}));
     FILES_DestroyImage(&image);
+  }
+}
+
+TEST(MalformedElf, EveryDefectIsRefusedWithoutAnImage) {
+  TempMapDir dir;
+  // A 32-bit little-endian header with one program header at 52.
+  std::string header(52, '\0');
+  header.replace(0, 7, "\x7F" "ELF\x01\x01\x01");
+  header[28] = 52;  // e_phoff
+  header[42] = 32;  // e_phentsize
+  header[44] = 1;   // e_phnum
+  std::string segment(32, '\0');
+  segment[0] = 1;     // PT_LOAD
+  segment[4] = 84;    // p_offset
+  segment[15] = 0x08; // p_paddr 0x08000000
+  segment[16] = 16;   // p_filesz: 16 bytes, of which the file holds 4
+  const Bad cases[] = {
+      {"no ELF magic", "hello, world", "not an ELF file"},
+      {"unknown class", std::string("\x7F" "ELF\x03\x01\x01", 7) + std::string(45, '\0'),
+       "not an ELF file of 32 or 64 bits in a known byte order"},
+      {"header cut short", header.substr(0, 40), "the ELF header is cut short"},
+      {"program headers past the end", header, "the program headers lie past the end of the file"},
+      {"segment past the end", header + segment + "abcd", "segment 0 lies past the end of the file"},
+  };
+  for (const Bad& c : cases) {
+    SCOPED_TRACE(c.what);
+    dir.write("bad.elf", c.text);
+    ExpectRefused(dir.file("bad.elf"), c.error);
   }
 }
 

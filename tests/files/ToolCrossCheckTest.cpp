@@ -55,6 +55,52 @@ TEST(Tools, FilesWrittenByObjcopyAndSrecCatReadIdentically) {
   }
 }
 
+// ELF images as objcopy and ld write them: sections of object files
+// (32 and 64 bits, either byte order) and the segments of a linked program
+// whose data is loaded from flash, compared with objcopy's flat binary.
+TEST(Tools, ElfImagesReadAsObjcopyPlacesThem) {
+  if (!HaveTool("objcopy") || !HaveTool("ld")) GTEST_SKIP() << "binutils not installed";
+  TempMapDir dir;
+  const std::vector<uint8_t> a = Pattern(3000, 51), b = Pattern(1500, 52);
+  dir.write("a.bin", std::string(a.begin(), a.end()));
+  dir.write("b.bin", std::string(b.begin(), b.end()));
+  dir.write("link.ld",
+            "PHDRS { text PT_LOAD; data PT_LOAD; }\nSECTIONS {\n  . = 0x08000400;\n"
+            "  .text : { a.o(.text) } :text\n  .data 0x20000000 : AT(0x08001800) { b.o(.rodata2) } :data\n"
+            "  .bss (NOLOAD) : { . += 0x100; } :data\n}\n");
+  const std::string cd = "cd '" + dir.file("") + "' && ";
+  const std::string object = "objcopy -I binary --change-section-address .data=0x08000800 "
+                             "--set-section-flags .data=alloc,load,contents a.bin ";
+  const std::vector<Elem> sections = {{0x08000800, a}}, linked = {{0x08000400, a}, {0x08001800, b}};
+  const struct {
+    std::string command, file;
+    const std::vector<Elem>& expect;
+  } cases[] = {
+      {object + "-O elf32-i386 o32.elf", "o32.elf", sections},
+      {object + "-O elf64-x86-64 o64.elf", "o64.elf", sections},
+      {object + "-O elf32-big be.elf", "be.elf", sections},
+      {"objcopy -I binary -O elf32-i386 --rename-section .data=.text,alloc,load,contents a.bin a.o && "
+       "objcopy -I binary -O elf32-i386 --rename-section .data=.rodata2,alloc,load,contents b.bin b.o && "
+       "ld -m elf_i386 -T link.ld -o app.elf a.o b.o",
+       "app.elf", linked},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command);
+    ASSERT_EQ(Shell(cd + c.command), 0);
+    EXPECT_EQ(Read(dir.file(c.file)), c.expect);
+  }
+  ASSERT_EQ(Shell(cd + "objcopy -O binary --gap-fill 0xFF app.elf flat.bin"), 0);
+  const std::string flat = dir.read("flat.bin");
+  std::vector<uint8_t> expect(0x1800 - 0x400 + b.size(), 0xFF);
+  std::copy(a.begin(), a.end(), expect.begin());
+  std::copy(b.begin(), b.end(), expect.begin() + (0x1800 - 0x400));
+  EXPECT_EQ(std::vector<uint8_t>(flat.begin(), flat.end()), expect);
+  // Read only: an image is never written as ELF.
+  FILES_HIMAGE image = MakeImage(linked);
+  EXPECT_EQ(FILES_ImageToFile(dir.file("out.elf").c_str(), image), FILES_BADSUFFIX);
+  FILES_DestroyImage(&image);
+}
+
 TEST(Tools, WhatWeWriteTheToolsReadBack) {
   if (!HaveTool("srec_cat") || !HaveTool("objcopy")) GTEST_SKIP() << "objcopy or srec_cat not installed";
   TempMapDir dir;

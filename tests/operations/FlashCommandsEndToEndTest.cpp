@@ -1,11 +1,7 @@
 // The flash commands of the program against the simulated chip: what they
 // print, their exit codes, and what the chip's flash holds afterwards.
 
-#include "RunProgram.h"
-#include "SimProcess.h"
-#include "TestFiles.h"
-
-#include <gtest/gtest.h>
+#include "FlashOnSim.h"
 
 #include <algorithm>
 #include <chrono>
@@ -14,94 +10,6 @@
 #include <vector>
 
 namespace {
-
-using kvtest::Bytes;
-using kvtest::RandomBytes;
-using kvtest::ReadFile;
-using kvtest::ScratchDir;
-using kvtest::Shell;
-using kvtest::WriteFile;
-
-const uint32_t kFlashBase = 0x08000000;
-
-struct LinkFlavour {
-    const char* link;     // kv32sim --link
-    const char* connect;  // the program's connect command
-};
-
-// One simulated chip and the program talking to it.
-class FlashOnSim : public ::testing::TestWithParam<LinkFlavour> {
-protected:
-    // Starts the simulated chip; its memory lives on in the state file from
-    // one start to the next.
-    bool StartSim(const std::vector<std::string>& extra = {})
-    {
-        if (!m_dir.ok())
-            return false;
-        m_extra = extra;
-        m_used = false;
-        std::vector<std::string> args = {"--link", GetParam().link, "--map", kvtest::mapDir(),
-                                         "--state", m_dir / "chip.state", "--dump",
-                                         m_dir / "flash.dump"};
-        if (!m_device.empty()) {
-            args.push_back("--device");
-            args.push_back(m_device);
-        }
-        args.insert(args.end(), extra.begin(), extra.end());
-        return m_sim.start(args);
-    }
-
-    // One run of the program. Each run gets a freshly started simulator (the
-    // chip keeps its memory), as a chip would after a power cycle.
-    ProgramRun Run(const std::vector<std::string>& commands, int timeoutSeconds = 120)
-    {
-        if (m_used) {
-            m_sim.stop();
-            if (!StartSim(m_extra))
-                return ProgramRun();
-        }
-        m_used = true;
-        std::vector<std::string> args = {GetParam().connect, "--pn", m_sim.portName()};
-        args.insert(args.end(), commands.begin(), commands.end());
-        return RunProgram(TARNFLASH_BINARY, args, m_dir.path(), timeoutSeconds);
-    }
-
-    // The chip's main flash as the simulator dumps it when it stops.
-    Bytes Flash()
-    {
-        m_sim.stop();
-        return ReadFile(m_dir / "flash.dump");
-    }
-
-    static Bytes Erased(size_t n) { return Bytes(n, 0xFF); }
-
-    ScratchDir m_dir;
-    kvtest::SimProcess m_sim;
-    std::string m_device;
-    std::vector<std::string> m_extra;
-    bool m_used = false;
-};
-
-// Flash contents expected after writing `image` at `offset` on a blank chip.
-Bytes Expect(size_t flashSize, size_t offset, const Bytes& image)
-{
-    Bytes out(flashSize, 0xFF);
-    std::copy(image.begin(), image.end(), out.begin() + static_cast<long>(offset));
-    return out;
-}
-
-bool Contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
-int Count(const std::string& text, const std::string& part)
-{
-    int n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
 
 TEST_P(FlashOnSim, DownloadHexAndSrecWithAndWithoutOptimise)
 {
@@ -288,6 +196,11 @@ TEST_P(FlashOnSim, BadRequestsGiveTheirTextAndExitCode)
     WriteFile(m_dir / "app.bin", Bytes(16, 0x11));
     WriteFile(m_dir / "full.bin", RandomBytes(256 * 1024 + 1, 6));
     WriteFile(m_dir / "bad.hex", Bytes{':', '1', '0', 'Z', '\n'});
+    // A checksum error on the third line, and an S-record file cut short.
+    const std::string hexLines = ":020000040800F2\n:0400000001020304F2\n:0400040001020304FF\n:00000001FF\n";
+    WriteFile(m_dir / "sum.hex", Bytes(hexLines.begin(), hexLines.end()));
+    const std::string srecLines = "S00600004844521B\nS3090800000001020304E4\n";
+    WriteFile(m_dir / "cut.s19", Bytes(srecLines.begin(), srecLines.end()));
     // Data below the flash, across its end and in the external bank's window,
     // and a binary far too large to read: refused at once by where it lies.
     WriteFile(m_dir / "part.bin", RandomBytes(512, 7));
@@ -303,6 +216,7 @@ TEST_P(FlashOnSim, BadRequestsGiveTheirTextAndExitCode)
         std::vector<std::string> commands;
         int exitCode;
         std::string text;
+        std::string error = std::string();  // on standard error
     };
     const Row rows[] = {
         {{"-e", "--sec", "3-1"}, 51, "bad parameter 3-1"},
@@ -319,7 +233,12 @@ TEST_P(FlashOnSim, BadRequestsGiveTheirTextAndExitCode)
          "Error:  The file download address or file size out of flash range!"},
         {{"-d", "--fn", m_dir / "app.bin", "--addr", "08400000"}, 3,
          "Error:  No operation can be performed without using SPIM!"},
-        {{"-d", "--fn", m_dir / "bad.hex"}, 3, "Error:  Download file open failed!"},
+        {{"-d", "--fn", m_dir / "bad.hex"}, 3, "Error:  Download file open failed!",
+         "bad.hex: line 1: an odd number of hexadecimal digits"},
+        {{"-d", "--fn", "./sum.hex"}, 3, "Error:  Download file open failed!",
+         "./sum.hex: line 3: checksum error"},
+        {{"-d", "--fn", "./cut.s19"}, 3, "Error:  Download file open failed!",
+         "./cut.s19: no end record (S7, S8 or S9): the file is cut short"},
         {{"-d", "--fn", m_dir / "below.hex"}, 3,
          "Error:  The file download address or file size out of flash range!"},
         {{"-d", "--fn", m_dir / "straddle.s19"}, 3,
@@ -338,6 +257,7 @@ TEST_P(FlashOnSim, BadRequestsGiveTheirTextAndExitCode)
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8)) << row.text;
         EXPECT_EQ(run.exitCode, row.exitCode) << row.commands[0] << " " << run.out;
         EXPECT_TRUE(Contains(run.out, row.text)) << row.text << "\n" << run.out;
+        EXPECT_TRUE(Contains(run.err, row.error)) << row.error << "\n" << run.err;
         EXPECT_FALSE(Contains(run.out, "successfully")) << run.out;
     }
     EXPECT_EQ(Flash(), Erased(256 * 1024)) << "no bad request may touch the chip";

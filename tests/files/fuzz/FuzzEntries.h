@@ -11,5 +11,6 @@
 int FuzzIntelHex(const uint8_t* data, size_t size);
 int FuzzSRecord(const uint8_t* data, size_t size);
 int FuzzDeviceMap(const uint8_t* data, size_t size);
+int FuzzElf(const uint8_t* data, size_t size);
 
 #endif
