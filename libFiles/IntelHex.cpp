@@ -24,7 +24,7 @@ unsigned int IntelHex::read(const std::string& text, std::vector<Chunk>& element
       return false;
     };
     if (p[0] != ':') return fail("a record starts with ':'");
-    if (!decodeHex(p + 1, n - 1, rec)) return fail("not an even number of hexadecimal digits after ':'");
+    if (!decodeHex(p + 1, n - 1, rec)) return fail(hexDigitsProblem(n - 1));
     // ':' + length, address (2), type, checksum = 11 characters at least.
     if (n < 11) return fail("a record has at least 11 characters");
     if (rec.size() != size_t(rec[0]) + 5)

@@ -28,7 +28,7 @@ unsigned int SRecord::read(const std::string& text, std::vector<Chunk>& elements
       return false;
     };
     if (n < 4 || p[0] != 'S' || p[1] < '0' || p[1] > '9') return fail("a record starts with S and a type digit");
-    if (!decodeHex(p + 2, n - 2, rec)) return fail("not an even number of hexadecimal digits after the type");
+    if (!decodeHex(p + 2, n - 2, rec)) return fail(hexDigitsProblem(n - 2));
     if (rec.size() != size_t(rec[0]) + 1)
       return fail("the record's count byte says " + std::to_string(rec[0]) + " bytes, the record has " +
                   std::to_string(rec.size() - 1));

@@ -46,6 +46,11 @@ inline bool decodeHex(const char* p, size_t n, std::vector<uint8_t>& out) {
   return true;
 }
 
+// What keeps n characters from being hexadecimal byte pairs.
+inline const char* hexDigitsProblem(size_t n) {
+  return n % 2 ? "an odd number of hexadecimal digits" : "a character that is no hexadecimal digit";
+}
+
 inline void appendHexByte(std::string& s, uint8_t b) {
   static const char digits[] = "0123456789ABCDEF";
   s.push_back(digits[b >> 4]);
