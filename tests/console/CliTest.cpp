@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -88,7 +88,7 @@ TEST(ConsoleCli, ProductionLogRecordsAreJson)
                                (args.size() > 2 ? args[2] + ": No such file or directory" : ": no file name") +
                                "\n");
     }
-    std::system(("rm -rf '" + dir + "'").c_str());
+    std::filesystem::remove_all(dir);
 }
 
 TEST(ConsoleCli, WalkExitCodes)
