@@ -106,7 +106,7 @@ void CConsoleTap::EndOpenLine()
 {
     std::lock_guard<std::mutex> guard(m_lock);
     // The rewritten line is what the console shows: ended, it is the last.
-    if (m_lineOpen && !m_hold) {
+    if (m_lineOpen && !m_hold && std::cout.rdbuf() == this) {
         Put("\n", 1);
         m_out->pubsync();
     }

@@ -249,9 +249,13 @@ int Walk(int argc, char** argv)
             log.End(EXIT_OK, tap.LastLine());
             return EXIT_OK;
         }
-        int code = RunCommand(word, argc, argv, i, bErased);
-        if (code == EXIT_OK && IsConnectWord(word))
-            log.NoteChip(m_obCCom);
+        // After a signal nothing new is begun.
+        int code = EXIT_OK;
+        if (Interrupt::Signal() == 0) {
+            code = RunCommand(word, argc, argv, i, bErased);
+            if (code == EXIT_OK && IsConnectWord(word))
+                log.NoteChip(m_obCCom);
+        }
         if (Interrupt::Signal() != 0)
             code = Interrupted();
         log.End(code, tap.LastLine());
