@@ -171,9 +171,15 @@ TEST_F(DfuProgram, TheChipIsChosenAmongOtherDevicesAndBySerialNumber) {
   std::vector<uint8_t> twoImage(two);
   for (uint8_t& b : twoImage) b ^= 0x5A;
   ASSERT_EQ(0, tarnflash("-dfu -d --fn " + writeHex("one.hex", 0x08000000, one), false, true, bus).exitCode);
-  const ProgramRun second =
-      tarnflash("-dfu --sn KV0002 -d --fn " + writeHex("two.hex", 0x08000000, twoImage), false, true, bus);
+  const ProgramRun second = tarnflash("-dfu --sn KV0002 --log ./line.jsonl -d --fn " +
+                                          writeHex("two.hex", 0x08000000, twoImage),
+                                      false, true, bus);
   ASSERT_EQ(0, second.exitCode) << second.out;
+  // The log names the link and the chip's place on the bus.
+  const std::vector<uint8_t> log = readFile(dir + "/line.jsonl");
+  const std::string text(log.begin(), log.end());
+  EXPECT_NE(std::string::npos, text.find("\"interface\": \"dfu\", \"port\": \"usb:1-3\", \"pid\": \"70040241\""))
+      << text;
   for (const auto& chip : {std::make_pair(std::string("KV0001"), one), std::make_pair(std::string("KV0002"), twoImage)}) {
     SCOPED_TRACE(chip.first);
     const std::string back = dir + "/" + chip.first + ".bin";
