@@ -123,9 +123,9 @@ void Bootloader::getBlock(std::vector<uint8_t>& block) const {
 }
 
 void Bootloader::idBlock(std::vector<uint8_t>& block) const {
-  uint8_t id[5];
-  m_chip.idAnswer(id);
-  block.assign({4, id[0], id[1], id[2], id[3], id[4]});
+  const std::vector<uint8_t> id = m_chip.idAnswer();
+  block.assign(1, static_cast<uint8_t>(id.size() - 1));
+  block.insert(block.end(), id.begin(), id.end());
 }
 
 void Bootloader::finishErase(uint16_t code, const std::vector<uint16_t>& pages, uint32_t blockAddress) {

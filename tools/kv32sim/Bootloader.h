@@ -42,7 +42,7 @@ class Bootloader {
   void finishErase(uint16_t code, const std::vector<uint16_t>& pages, uint32_t blockAddress);
   void finishWrite(uint32_t address, const std::vector<uint8_t>& data);
   void getBlock(std::vector<uint8_t>& block) const;  // [N][version][N codes]
-  void idBlock(std::vector<uint8_t>& block) const;   // [4][5 identifier bytes]
+  void idBlock(std::vector<uint8_t>& block) const;   // [N - 1][N identifier bytes]
   // Commands that change protection: acknowledge, then restart on success.
   void finishProtection(bool ok);
   void log(const char* fmt, ...) const __attribute__((format(printf, 2, 3)));

@@ -178,4 +178,16 @@ bool findChip(const std::string& dir, const std::string& spec, uint16_t bid, Chi
   return false;
 }
 
+bool findPeer(const std::string& spec, ChipProfile& out) {
+  if (upper(spec) != "PEER-0414") return false;
+  out = ChipProfile();
+  out.name = "PEER-0414";
+  out.peerId = 0x0414;
+  out.flashKB = 512;
+  out.sectorSize = 2048;
+  out.sectorsPerBit = 2;
+  out.optionValues = 8;
+  return true;
+}
+
 }  // namespace kv32sim

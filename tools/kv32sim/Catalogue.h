@@ -28,6 +28,11 @@ struct ChipProfile {
   uint8_t version = 0x31;      // bootloader version
   bool plainErase = false;     // lists ERASE (0x43)
   bool extendedErase = true;   // lists ERASE_EXT (0x44)
+  std::vector<uint8_t> unlisted;  // codes left out of GET (and so refused)
+  // A peer device, not a KV32: its bootloader speaks the same USART protocol
+  // with the basic command set only, and GET_ID answers this 2-byte
+  // identifier. 0 for a KV32.
+  uint16_t peerId = 0;
 
   uint32_t sectorCount() const { return sectorSize ? flashKB * 1024u / sectorSize : 0; }
   // Index of the option byte that holds EPP[k], k < eppCount.
@@ -43,5 +48,10 @@ uint32_t flashKBFromPid(uint32_t pid);
 // given here.
 bool findChip(const std::string& dir, const std::string& spec, uint16_t bid,
               ChipProfile& out, std::string& error);
+
+// The peer devices kv32sim also plays, by name: "PEER-0414" (512 KB of flash
+// in 2 KB pages, identifier 0x0414), so that other programmers can be
+// measured on the same simulated line. False for any other name.
+bool findPeer(const std::string& spec, ChipProfile& out);
 
 }  // namespace kv32sim

@@ -27,7 +27,12 @@ ChipModel::ChipModel(const ChipProfile& profile, const uint8_t* uid12) : m_p(pro
 
 std::vector<uint8_t> ChipModel::commandList(bool can) const {
   std::vector<uint8_t> l;
-  if (can) {
+  if (m_p.peerId) {
+    l = {0x00, 0x01, 0x02, 0x11, 0x21, 0x31};
+    if (m_p.plainErase) l.push_back(0x43);
+    if (m_p.extendedErase) l.push_back(0x44);
+    for (uint8_t c : {0x63, 0x73, 0x82, 0x92}) l.push_back(c);
+  } else if (can) {
     l = {0x00, 0x01, 0x02, 0x03, 0x11, 0x21, 0x31, 0x44, 0x63, 0x73, 0x82, 0x92, 0xAC};
     if (m_p.externalBank) l.push_back(0xD3);
   } else {
@@ -41,7 +46,9 @@ std::vector<uint8_t> ChipModel::commandList(bool can) const {
     }
     l.push_back(0xFA);
   }
-  for (uint8_t c : {0xD0, 0xD1, 0xD2, 0xD4, 0xD6}) l.push_back(c);
+  if (!m_p.peerId)
+    for (uint8_t c : {0xD0, 0xD1, 0xD2, 0xD4, 0xD6}) l.push_back(c);
+  for (uint8_t c : m_p.unlisted) l.erase(std::remove(l.begin(), l.end(), c), l.end());
   return l;
 }
 
@@ -50,12 +57,10 @@ bool ChipModel::listed(uint8_t cmd, bool can) const {
   return std::find(l.begin(), l.end(), cmd) != l.end();
 }
 
-void ChipModel::idAnswer(uint8_t out[5]) const {
-  out[0] = static_cast<uint8_t>(m_p.pid >> 8);
-  out[1] = static_cast<uint8_t>(m_p.pid);
-  out[2] = static_cast<uint8_t>(m_p.pid >> 24);
-  out[3] = static_cast<uint8_t>(m_p.pid >> 16);
-  out[4] = static_cast<uint8_t>(m_p.series);
+std::vector<uint8_t> ChipModel::idAnswer() const {
+  if (m_p.peerId) return {static_cast<uint8_t>(m_p.peerId >> 8), static_cast<uint8_t>(m_p.peerId)};
+  return {static_cast<uint8_t>(m_p.pid >> 8), static_cast<uint8_t>(m_p.pid), static_cast<uint8_t>(m_p.pid >> 24),
+          static_cast<uint8_t>(m_p.pid >> 16), static_cast<uint8_t>(m_p.series)};
 }
 
 void ChipModel::versionAnswer(uint8_t out[3]) const {

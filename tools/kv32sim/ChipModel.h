@@ -24,7 +24,7 @@ class ChipModel {
 
   // Identification.
   std::vector<uint8_t> commandList(bool can) const;  // codes listed by GET
-  void idAnswer(uint8_t out[5]) const;               // GET_ID payload
+  std::vector<uint8_t> idAnswer() const;             // GET_ID payload
   void versionAnswer(uint8_t out[3]) const;          // GET_VER_ROPS payload
 
   // Protection state in force (loaded at the last reset).

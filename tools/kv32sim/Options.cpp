@@ -5,12 +5,12 @@
 namespace kv32sim {
 
 const char* usageText() {
-  return "usage: kv32sim [--link usart|i2c|spi|can] [--device NAME|NAME_<size>K|PID]\n"
+  return "usage: kv32sim [--link usart|i2c|spi|can] [--device NAME|NAME_<size>K|PID|PEER-0414]\n"
          "               [--map DIR] [--state FILE] [--dump FILE] [--load-flash FILE]\n"
          "               [--baud N] [--latency MS] [--log FILE] [--fault SPEC]... [--erase-ms N]\n"
          "               [--write-us-per-byte N] [--timeout-ms N] [--bid HEX]\n"
          "               [--version HEX] [--protect 0|1|2] [--i2c-address HEX] [--uid HEX24]\n"
-         "               [--erase-command plain|extended|both]\n"
+         "               [--erase-command plain|extended|both] [--unlist HEX]...\n"
          "Fault SPEC: drop:N  flip:N[:MASK]  nack:CMD[:K]  busy:K  status:K:S\n"
          "            stall:CMD[:K]  random:SEED:P  unplug:N\n"
          "See docs/simulator.md.\n";
@@ -99,6 +99,9 @@ bool parseOptions(int argc, char** argv, Options& o, std::string& error) {
         return false;
       }
       o.eraseCommand = v;
+    } else if (a == "--unlist") {
+      if (!hex(0xFF)) return false;
+      o.unlisted.push_back(static_cast<uint8_t>(n));
     } else if (a == "--uid") {
       if (v.size() != 24 || v.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
         error = "--uid takes 24 hexadecimal digits";

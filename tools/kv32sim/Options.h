@@ -27,6 +27,7 @@ struct Options {
   uint16_t i2cAddress = 0x3C;
   std::string uid;             // 24 hexadecimal digits
   std::string eraseCommand = "extended";  // plain | extended | both
+  std::vector<uint8_t> unlisted;          // command codes GET leaves out
   bool help = false;
 };
 

@@ -111,10 +111,16 @@ int main(int argc, char** argv) {
   faults.setLog(&log);
 
   ChipProfile profile;
-  if (!findChip(findMapDir(o.mapDir), o.device, o.bid, profile, error)) {
+  if (findPeer(o.device, profile)) {
+    if (o.link != "usart") {
+      fprintf(stderr, "kv32sim: %s is served on the usart link only\n", profile.name.c_str());
+      return 2;
+    }
+  } else if (!findChip(findMapDir(o.mapDir), o.device, o.bid, profile, error)) {
     fprintf(stderr, "kv32sim: %s\n", error.c_str());
     return 1;
   }
+  profile.unlisted = o.unlisted;
   profile.version = o.version;
   profile.plainErase = o.eraseCommand != "extended";
   profile.extendedErase = o.eraseCommand != "plain";
@@ -160,8 +166,8 @@ int main(int argc, char** argv) {
   printf("{\"pty\": \"%s\", \"port\": \"%s\"}\n", pty.c_str(), port.c_str());
   fflush(stdout);
   log.note("kv32sim: %s (PID %08X, series %u, %u KB, %u-byte sectors) on %s link, terminal %s",
-           profile.name.c_str(), profile.pid, profile.series, profile.flashKB, profile.sectorSize,
-           o.link.c_str(), pty.c_str());
+           profile.name.c_str(), profile.peerId ? profile.peerId : profile.pid, profile.series, profile.flashKB,
+           profile.sectorSize, o.link.c_str(), pty.c_str());
 
   const ChipTiming timing{o.eraseMs, o.writeUsPerByte};
   std::unique_ptr<ChipPort> link;
