@@ -47,11 +47,14 @@ IMAGEELEMENT* CFiles::GetElement() {
   return e;
 }
 
-int CFiles::SetElement(bool bInsert) {
+IMAGEELEMENT* CFiles::ElementAt(int i) {
+  return i >= 0 && i < m_lsElement.size() ? &m_lsElement[i] : nullptr;
+}
+
+int CFiles::SetElementAt(int i, bool bInsert) {
   if (!m_pImage) return CResult::FILES_NOTOPEN;
-  if (m_CurrentElementIndex < 0 || m_CurrentElementIndex >= m_lsElement.size()) return CResult::SUCCESS;
-  return CResult::Convert(FILES_SetImageElement(m_pImage, static_cast<unsigned long>(m_CurrentElementIndex), bInsert,
-                                                &m_lsElement[m_CurrentElementIndex]));
+  if (i < 0 || i >= m_lsElement.size()) return CResult::SUCCESS;
+  return CResult::Convert(FILES_SetImageElement(m_pImage, static_cast<unsigned long>(i), bInsert, &m_lsElement[i]));
 }
 
 int CFiles::GetStartAddress(unsigned int* uiAddress) const {

@@ -36,8 +36,11 @@ class CFiles {
   int GetElementCount() const { return m_lsElement.size(); }
   // The next element (its length counts as handled), or null at the end.
   IMAGEELEMENT* GetElement();
-  // Stores the element under the cursor into the image.
-  int SetElement(bool bInsert);
+  // Element i, or null; the cursor stays where it is.
+  IMAGEELEMENT* ElementAt(int i);
+  // Stores the element under the cursor, or element i, into the image.
+  int SetElement(bool bInsert) { return SetElementAt(m_CurrentElementIndex, bInsert); }
+  int SetElementAt(int i, bool bInsert);
   virtual int SetElement() { return SetElement(true); }
   int GetStartAddress(unsigned int* uiAddress) const;
   // The runs of data as the file itself gives them, before they were fitted

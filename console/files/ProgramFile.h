@@ -29,6 +29,7 @@ class CProgramFile : public CFiles {
                     const std::function<bool(unsigned long)>& wait);
   int Create(CDevice* obDevice) override;
   int SetElement() override { return CFiles::SetElement(!IsCreateAllSectors()); }
+  int SetElementAt(int i) { return CFiles::SetElementAt(i, !IsCreateAllSectors()); }
 
  private:
   bool m_bOptimize = false;

@@ -1,10 +1,11 @@
 #include "operations/Upload.h"
 
 #include "KVBL.h"
-#include "files/ProgramFile.h"
 #include "device/Device.h"
+#include "files/ProgramFile.h"
 #include "link/BootLoader.h"
 #include "operations/Crc.h"
+#include "operations/FlashLayout.h"
 #include "result/Result.h"
 
 #include <algorithm>
@@ -47,6 +48,9 @@ unsigned int CUpload::InitAction()
     if (r != 0)
         return static_cast<unsigned int>(r);
     m_obProgramFile->ResetElement();
+    m_lsRun.clear();
+    const Commands* commands = m_obBootLoader ? m_obBootLoader->GetCommands() : nullptr;
+    m_bConfirmByCRC = commands && commands->FIRMWARE_CRC_CMD && m_obBootLoader->GetDevice();
     m_InitInfo.m_strFilePath = m_Parameters.m_strUploadPathFile;
     m_InitInfo.m_uiFileSize = m_obProgramFile->GetFileSize();
     return 0;
@@ -55,31 +59,100 @@ unsigned int CUpload::InitAction()
 unsigned int CUpload::Action()
 {
     IMAGEELEMENT* element = m_obProgramFile->GetElement();
-    if (element) {
-        BYTE r = KVBL_UPLOAD(Handle(), static_cast<DWORD>(element->dwAddress), element->Data,
-                             element->dwDataLength);
-        if (r != SUCCESS)
-            return CResult::Convert(static_cast<int>(r));
-        // READ answers carry no check bytes: a byte changed on the line looks
-        // like the chip's own. A second read compared on the host confirms
-        // the element before it can reach the file.
-        r = KVBL_VERIFY(Handle(), static_cast<DWORD>(element->dwAddress), element->Data,
-                        element->dwDataLength, 0);
-        if (r == CMD_NOT_ALLOWED)
-            return CResult::PROGRAM_VERIFY_DATA_NOT_MATCHING;
-        if (r != SUCCESS)
-            return CResult::Convert(static_cast<int>(r));
-        int s = m_obProgramFile->SetElement();
-        if (s != 0)
-            return static_cast<unsigned int>(s);
-        CalculatePercent();
+    if (!element) {
+        unsigned int r = Save();
+        if (r != 0)
+            return r;
+        CallCommand(COMMAND_DONE);
         return 0;
     }
-    unsigned int r = Save();
+    BYTE b = KVBL_UPLOAD(Handle(), static_cast<DWORD>(element->dwAddress), element->Data,
+                         element->dwDataLength);
+    if (b != SUCCESS)
+        return CResult::Convert(static_cast<int>(b));
+    unsigned int r = 0;
+    if (m_bConfirmByCRC && IsWholeSector(element)) {
+        const int index = m_obProgramFile->GetCurrentElementIndex();
+        m_lsRun.append(index);
+        const IMAGEELEMENT* next = m_obProgramFile->ElementAt(index + 1);
+        if (!next || !ContinuesRun(element, next))
+            r = ConfirmRun();
+    } else {
+        r = ConfirmByRereading(element);
+    }
     if (r != 0)
         return r;
-    CallCommand(COMMAND_DONE);
+    CalculatePercent();
     return 0;
+}
+
+unsigned int CUpload::ConfirmByRereading(IMAGEELEMENT* element)
+{
+    // READ answers carry no check bytes: a byte changed on the line looks
+    // like the chip's own. A second read compared on the host confirms the
+    // element before it can reach the file.
+    BYTE b = KVBL_VERIFY(Handle(), static_cast<DWORD>(element->dwAddress), element->Data,
+                         element->dwDataLength, 0);
+    if (b == CMD_NOT_ALLOWED)
+        return CResult::PROGRAM_VERIFY_DATA_NOT_MATCHING;
+    if (b != SUCCESS)
+        return CResult::Convert(static_cast<int>(b));
+    int s = m_obProgramFile->SetElement();
+    return static_cast<unsigned int>(s);
+}
+
+bool CUpload::IsWholeSector(const IMAGEELEMENT* element) const
+{
+    const CDevice* device = m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr;
+    if (!device || element->dwAddress > 0xFFFFFFFFul)
+        return false;
+    const uint32_t address = static_cast<uint32_t>(element->dwAddress);
+    const int sector = FlashLayout::FlashGetSectorIndex(address, device->m_ISectorSize);
+    return sector >= 0 && FlashLayout::SectorAddress(sector, device->m_ISectorSize) == address &&
+           element->dwDataLength == FlashLayout::SectorSize(sector, device->m_ISectorSize);
+}
+
+bool CUpload::ContinuesRun(const IMAGEELEMENT* last, const IMAGEELEMENT* next) const
+{
+    return IsWholeSector(next) && next->dwAddress == last->dwAddress + last->dwDataLength &&
+           next->dwDataLength == last->dwDataLength &&
+           (uint64_t(m_lsRun.size()) + 1) * next->dwDataLength <= CONFIRM_RUN_BYTES;
+}
+
+unsigned int CUpload::ConfirmRun()
+{
+    if (m_lsRun.isEmpty())
+        return 0;
+    const IMAGEELEMENT* first = m_obProgramFile->ElementAt(m_lsRun.first());
+    const uint32_t address = static_cast<uint32_t>(first->dwAddress);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        uint32_t host = FirmwareCrc::kInitial;
+        for (int i : m_lsRun) {
+            IMAGEELEMENT* e = m_obProgramFile->ElementAt(i);
+            if (attempt > 0) {
+                BYTE b = KVBL_UPLOAD(Handle(), static_cast<DWORD>(e->dwAddress), e->Data,
+                                     e->dwDataLength);
+                if (b != SUCCESS)
+                    return CResult::Convert(static_cast<int>(b));
+            }
+            host = FirmwareCrc::Compute(e->Data, e->dwDataLength, host);
+        }
+        uint32_t chip = 0;
+        unsigned int r = CFlashCRC::ReadChipCRC(Handle(), address,
+                                                static_cast<uint16_t>(m_lsRun.size()), chip);
+        if (r != 0)
+            return r;
+        if (chip == host) {
+            for (int i : m_lsRun) {
+                int s = m_obProgramFile->SetElementAt(i);
+                if (s != 0)
+                    return static_cast<unsigned int>(s);
+            }
+            m_lsRun.clear();
+            return 0;
+        }
+    }
+    return CResult::PROGRAM_VERIFY_DATA_NOT_MATCHING;
 }
 
 std::string CUpload::TemporaryPathFor(const std::string& path)
