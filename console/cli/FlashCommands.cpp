@@ -209,11 +209,15 @@ bool Download(int argc, char** argv, int& i, bool bErased, CCom* com)
         return false;
     ShareParameter& p = g_shareParameter;
     bool crc = false;
+    bool delta = false;
     CSubOptionWalk walk(argc, argv, i);
     while (walk.Next()) {
         const std::string& name = walk.Name();
         if (name == "--crc") {
             crc = true;
+            walk.StepBack();
+        } else if (name == "--delta") {
+            delta = true;
             walk.StepBack();
         } else if (name == "--addr" || name == "--a") {
             if (walk.HasValue())
@@ -262,19 +266,31 @@ bool Download(int argc, char** argv, int& i, bool bErased, CCom* com)
     request.m_bFlashType = p.c_SPIMType == 1 ? 0x91 : 0x90;
     request.m_uiFlashSize = p.c_SPIMSize;
     request.m_uiFlashDA = p.c_SPIMDA;
-    if (crc) {
+    if (crc || delta) {
         const Commands* commands = link->GetCommands();
         if (commands && commands->FIRMWARE_CRC_CMD) {
+            // A delta download is always checked whole by the chip's CRC.
             request.m_bCRC = true;
+            request.m_bDelta = delta;
         } else {
-            WriteInforAndWaitInput("The chip has no firmware CRC command: checking by read-back.");
+            WriteInforAndWaitInput(delta ? "The chip has no firmware CRC command: downloading every "
+                                           "sector and checking by read-back."
+                                         : "The chip has no firmware CRC command: checking by read-back.");
             request.m_bVerify = true;
         }
     }
     link->DownloadToDevice(request);
     const bool done = WaitOperation(com);
-    if (const CDownload* download = dynamic_cast<const CDownload*>(link->GetOperation()))
+    const CDownload* download = dynamic_cast<const CDownload*>(link->GetOperation());
+    if (download)
         report.hasCrc = download->ImageChecksum(report.crc);
+    const CDeltaPlan* plan = download && done ? download->GetDeltaPlan() : nullptr;
+    if (plan) {
+        const int written = plan->ChangedSectors().size();
+        WriteInforAndWaitInput("Sectors written: " + std::to_string(written) + " of " +
+                               std::to_string(plan->SectorCount()) +
+                               (written < plan->SectorCount() ? " (the others already held the image)" : ""));
+    }
     return done;
 }
 

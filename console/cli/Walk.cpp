@@ -37,6 +37,7 @@ const struct {
     const char* command;
 } kOwnSubOptionWords[] = {
     {"--crc", "-d"},
+    {"--delta", "-d"},
     {"--sn", "-dfu"},
     {"--log", nullptr},
 };

@@ -80,11 +80,13 @@ unsigned int CFlashCRC::InitAction()
     return COperation::InitAction();
 }
 
-unsigned int CFlashCRC::ReadChipCRC(void* handle, uint32_t address, uint16_t sectors, uint32_t& crc)
+unsigned int CFlashCRC::ReadChipCRC(void* handle, uint32_t address, uint16_t sectors, uint32_t& crc,
+                                     unsigned long settleMs)
 {
     SetTimeOut(handle, static_cast<DWORD>(CRC_TIMEOUT_MS));
     const DWORD savedMs = ConfiguredTimeOutMs();
-    QThread::msleep(kSettleMs);
+    if (settleMs > 0)
+        QThread::msleep(settleMs);
     BYTE bytes[4] = {0, 0, 0, 0};
     BYTE r = KVBL_GetFirmwareCRC(handle, address, sectors, bytes);
     BYTE restored = SetTimeOut(handle, savedMs);
@@ -99,7 +101,7 @@ unsigned int CFlashCRC::Action()
 {
     unsigned int r = ReadChipCRC(Handle(), m_Parameters.m_uiStartAddress,
                                  static_cast<uint16_t>(m_Parameters.m_uiSectorNumbers & 0xFFFF),
-                                 m_CRCValue);
+                                 m_CRCValue, kSettleMs);
     if (r != 0)
         return r;
     CalculatePercent();
@@ -272,12 +274,8 @@ bool CFWCRC::GetSectorRuns(const std::vector<Piece>& pieces, unsigned int sector
     SectorRun run;
     int64_t previous = -2;
     for (int64_t s : sectors) {
-        const bool bank = s >= FlashLayout::kBank3FirstSector;
-        const uint32_t size = bank ? FlashLayout::kBank3SectorSize : sectorSize;
-        const uint32_t address =
-            bank ? FlashLayout::kBank3Base +
-                       static_cast<uint32_t>(s - FlashLayout::kBank3FirstSector) * size
-                 : FlashLayout::kFlashBase + static_cast<uint32_t>(s) * size;
+        const uint32_t size = FlashLayout::SectorSize(static_cast<int>(s), sectorSize);
+        const uint32_t address = FlashLayout::SectorAddress(static_cast<int>(s), sectorSize);
         const uint32_t cap = std::max<uint32_t>(1, std::min<uint32_t>(maxRunBytes / size, 0xFFFF));
         if (run.count > 0 && s == previous + 1 && run.sectorSize == size && run.count < cap) {
             ++run.count;
@@ -293,59 +291,13 @@ bool CFWCRC::GetSectorRuns(const std::vector<Piece>& pieces, unsigned int sector
     return true;
 }
 
-unsigned int CFWCRC::CheckFile(CProgramFile* file, uint32_t offset)
-{
-    if (!file)
-        return CResult::FILES_EMPTY;
-    // Only blank data, all left out by "--o": its sectors were erased and
-    // there is nothing to compare. A file without any data is empty.
-    if (file->GetElementCount() == 0) {
-        if (file->GetFileRanges().isEmpty())
-            return CResult::FILES_EMPTY;
-        m_iAllElementNum = 0;
-        CalculatePercent();
-        Callback(INFO_TYPE_ACTION);
-        return 0;
-    }
-    CDevice* device = m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr;
-    if (!device)
-        return CResult::UNKNOWN_ERROR;
-    m_iAllElementNum = file->GetElementCount();
-    m_iCurrentElementNum = 0;
-    m_iCurrentSzie = 0;
-
-    std::vector<Piece> pieces;
-    const unsigned int placed = PiecesOf(file, offset, pieces);
-    if (placed != 0)
-        return placed;
-    if (pieces.empty())
-        return CResult::FILES_EMPTY;
-
-    QList<SectorRun> runs;
-    if (!GetSectorRuns(pieces, device->m_ISectorSize, MAX_RUN_BYTES, runs))
-        return CResult::FILES_BADADDRESSRANGE;
-    for (const SectorRun& run : runs) {
-        unsigned int r = CheckRun(run, pieces);
-        if (r != 0)
-            return r;
-        m_iCurrentElementNum = 0;
-        m_iCurrentSzie = 0;
-        for (const Piece& p : pieces)
-            if (p.address + p.length <= run.End()) {
-                ++m_iCurrentElementNum;
-                m_iCurrentSzie += p.length;
-            }
-        CalculatePercent();
-        Callback(INFO_TYPE_ACTION);
-        if (IsCancel())
-            return 0;
-    }
-    return 0;
-}
-
-unsigned int CFWCRC::PiecesOf(CProgramFile* file, uint32_t offset, std::vector<Piece>& pieces)
+unsigned int CFWCRC::PiecesOf(CProgramFile* file, uint32_t offset, std::vector<Piece>& pieces,
+                              std::vector<Piece>& covered)
 {
     pieces.clear();
+    covered.clear();
+    if (!file)
+        return CResult::FILES_EMPTY;
     file->ResetElement();
     while (IMAGEELEMENT* element = file->GetElement()) {
         if (element->dwDataLength == 0 || !element->Data)
@@ -356,15 +308,37 @@ unsigned int CFWCRC::PiecesOf(CProgramFile* file, uint32_t offset, std::vector<P
             file->ResetElement();
             return CResult::FILES_BADADDRESSRANGE;
         }
-        Piece p;
-        p.address = placed;
-        p.length = static_cast<uint32_t>(element->dwDataLength);
-        p.data = element->Data;
-        pieces.push_back(p);
+        pieces.push_back(Piece{placed, static_cast<uint32_t>(element->dwDataLength), element->Data});
     }
     file->ResetElement();
-    std::sort(pieces.begin(), pieces.end(),
-              [](const Piece& a, const Piece& b) { return a.address < b.address; });
+    for (const AddressRange& range : file->GetFileRanges()) {
+        uint32_t placed = 0;
+        if (range.length == 0)
+            continue;
+        if (range.length > 0xFFFFFFFFull ||
+            !FlashLayout::PlaceRun(range.address, offset, range.length, placed))
+            return CResult::FILES_BADADDRESSRANGE;
+        covered.push_back(Piece{placed, static_cast<uint32_t>(range.length), nullptr});
+    }
+    // An image made in memory has no ranges of its own: its data covers it.
+    if (covered.empty())
+        for (const Piece& p : pieces)
+            covered.push_back(Piece{p.address, p.length, nullptr});
+    auto byAddress = [](const Piece& a, const Piece& b) { return a.address < b.address; };
+    std::sort(pieces.begin(), pieces.end(), byAddress);
+    std::sort(covered.begin(), covered.end(), byAddress);
+    // Ranges that touch or overlap (records of a HEX file) become one, so
+    // that a read-back reads them in one piece.
+    std::vector<Piece> merged;
+    for (const Piece& p : covered) {
+        if (!merged.empty() && p.address <= merged.back().address + merged.back().length) {
+            const uint64_t end = std::max(merged.back().address + merged.back().length, p.address + p.length);
+            merged.back().length = static_cast<uint32_t>(end - merged.back().address);
+        } else {
+            merged.push_back(p);
+        }
+    }
+    covered.swap(merged);
     return 0;
 }
 
@@ -375,7 +349,7 @@ std::vector<unsigned char> CFWCRC::RunBytes(const SectorRun& run, const std::vec
     for (const Piece& p : pieces) {
         const uint64_t from = std::max<uint64_t>(p.address, begin);
         const uint64_t to = std::min<uint64_t>(p.address + p.length, end);
-        if (from < to)
+        if (from < to && p.data)
             std::memcpy(bytes.data() + (from - begin), p.data + (from - p.address),
                         static_cast<size_t>(to - from));
     }
@@ -384,9 +358,9 @@ std::vector<unsigned char> CFWCRC::RunBytes(const SectorRun& run, const std::vec
 
 bool CFWCRC::ImageChecksum(CProgramFile* file, uint32_t offset, unsigned int sectorSize, uint32_t& crc)
 {
-    std::vector<Piece> pieces;
+    std::vector<Piece> pieces, covered;
     QList<SectorRun> runs;
-    if (!file || PiecesOf(file, offset, pieces) != 0 || pieces.empty() ||
+    if (!file || PiecesOf(file, offset, pieces, covered) != 0 || pieces.empty() ||
         !GetSectorRuns(pieces, sectorSize, MAX_RUN_BYTES, runs))
         return false;
     crc = FirmwareCrc::kInitial;
@@ -397,17 +371,55 @@ bool CFWCRC::ImageChecksum(CProgramFile* file, uint32_t offset, unsigned int sec
     return true;
 }
 
+unsigned int CFWCRC::CheckFile(CProgramFile* file, uint32_t offset)
+{
+    if (!file)
+        return CResult::FILES_EMPTY;
+    CDevice* device = m_obBootLoader ? m_obBootLoader->GetDevice() : nullptr;
+    if (!device)
+        return CResult::UNKNOWN_ERROR;
+    std::vector<Piece> pieces, covered;
+    unsigned int r = PiecesOf(file, offset, pieces, covered);
+    if (r != 0)
+        return r;
+    if (covered.empty())
+        return CResult::FILES_EMPTY;
+    // The whole ranges decide the sectors, so that sectors the image holds
+    // as blank (left out of the writing by "--o") are checked too.
+    QList<SectorRun> runs;
+    if (!GetSectorRuns(covered, device->m_ISectorSize, MAX_RUN_BYTES, runs))
+        return CResult::FILES_BADADDRESSRANGE;
+    m_iAllElementNum = runs.size();
+    m_iCurrentElementNum = 0;
+    m_iCurrentSzie = 0;
+    for (const SectorRun& run : runs) {
+        r = CheckRun(run, pieces, covered);
+        if (r != 0)
+            return r;
+        ++m_iCurrentElementNum;
+        for (const Piece& p : covered)
+            if (p.address >= run.address && p.address < run.End())
+                m_iCurrentSzie += p.length;
+        CalculatePercent();
+        Callback(INFO_TYPE_ACTION);
+        if (IsCancel())
+            return 0;
+    }
+    return 0;
+}
+
 bool CFWCRC::ChipHasCRC() const
 {
     const Commands* commands = m_obBootLoader ? m_obBootLoader->GetCommands() : nullptr;
     return commands && commands->FIRMWARE_CRC_CMD;
 }
 
-unsigned int CFWCRC::CheckRun(const SectorRun& run, const std::vector<Piece>& pieces)
+unsigned int CFWCRC::CheckRun(const SectorRun& run, const std::vector<Piece>& pieces,
+                              const std::vector<Piece>& covered)
 {
-    if (!ChipHasCRC())
-        return ReadBackRun(run, pieces);
     const std::vector<unsigned char> expected = RunBytes(run, pieces);
+    if (!ChipHasCRC())
+        return ReadBackRun(run, expected, covered);
     const uint32_t host = GetLoadFileCRCCode_S04(expected.data(), static_cast<uint32_t>(expected.size()));
     uint32_t chip = 0;
     unsigned int r = CFlashCRC::ReadChipCRC(Handle(), run.address, static_cast<uint16_t>(run.count), chip);
@@ -417,19 +429,20 @@ unsigned int CFWCRC::CheckRun(const SectorRun& run, const std::vector<Piece>& pi
         return 0;
     // Bytes outside the file, or a checksum other than ours: the file's own
     // bytes decide.
-    return ReadBackRun(run, pieces);
+    return ReadBackRun(run, expected, covered);
 }
 
-unsigned int CFWCRC::ReadBackRun(const SectorRun& run, const std::vector<Piece>& pieces)
+unsigned int CFWCRC::ReadBackRun(const SectorRun& run, const std::vector<unsigned char>& expected,
+                                 const std::vector<Piece>& covered)
 {
     const uint64_t begin = run.address, end = run.End();
     std::vector<unsigned char> chip;
-    for (const Piece& p : pieces) {
+    for (const Piece& p : covered) {
         const uint64_t from = std::max<uint64_t>(p.address, begin);
         const uint64_t to = std::min<uint64_t>(p.address + p.length, end);
         if (from >= to)
             continue;
-        const unsigned char* want = p.data + (from - p.address);
+        const unsigned char* want = expected.data() + (from - begin);
         const size_t n = static_cast<size_t>(to - from);
         chip.assign(n, 0);
         // A READ answer carries no check bytes: a difference counts only

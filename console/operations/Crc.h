@@ -49,10 +49,11 @@ public:
     unsigned int Action() override;
     uint32_t GetCRCValue() const { return m_CRCValue; }
 
-    // One FIRMWARE_CRC request under the long time-out; the configured
-    // time-out is restored on both paths. Returns a result code; crc is the
-    // chip's value, first byte delivered most significant.
-    static unsigned int ReadChipCRC(void* handle, uint32_t address, uint16_t sectors, uint32_t& crc);
+    // One FIRMWARE_CRC request under the long time-out, after settleMs; the
+    // configured time-out is restored on both paths. Returns a result code;
+    // crc is the chip's value, first byte delivered most significant.
+    static unsigned int ReadChipCRC(void* handle, uint32_t address, uint16_t sectors, uint32_t& crc,
+                                    unsigned long settleMs = 0);
 
     static constexpr unsigned long CRC_TIMEOUT_MS = 100000;
 
@@ -64,9 +65,10 @@ private:
 // Checks that the chip holds image files: for each run of whole sectors a
 // file covers, the checksum computed here (bytes the file leaves out count as
 // 0xFF) is compared with the chip's. A run whose checksum differs is read
-// back and compared byte by byte over the file's own bytes, so that a chip
-// whose checksum is not ours costs time and never fails a good download. A
-// chip without the CRC command is checked by read-back alone.
+// back and compared byte by byte over the file's own ranges (blank data left
+// out of the writing included), so that a chip whose checksum is not ours
+// costs time and never fails a good download. A chip without the CRC
+// command is checked by read-back alone.
 class CFWCRC : public COperation {
 public:
     explicit CFWCRC(CBootLoader* obBootLoader);
@@ -112,9 +114,12 @@ public:
 
     static constexpr uint32_t MAX_RUN_BYTES = 256 * 1024;
 
-    // The file's elements as placed on the chip (moved by offset), in
-    // address order. FILES_BADADDRESSRANGE when one cannot be placed.
-    static unsigned int PiecesOf(CProgramFile* file, uint32_t offset, std::vector<Piece>& pieces);
+    // A file as the download placed it (moved by offset): its data elements
+    // (pieces) and its whole ranges before blank data was left out (covered,
+    // no data, touching ranges joined), both in address order.
+    // FILES_BADADDRESSRANGE when one cannot be placed.
+    static unsigned int PiecesOf(CProgramFile* file, uint32_t offset, std::vector<Piece>& pieces,
+                                 std::vector<Piece>& covered);
     // The run's bytes as the pieces leave them: uncovered bytes erased.
     static std::vector<unsigned char> RunBytes(const SectorRun& run, const std::vector<Piece>& pieces);
     // The firmware checksum of every sector the file touches once placed,
@@ -127,10 +132,12 @@ private:
     unsigned int OpenFile();
     unsigned int ConfirmAddressOffset();
     unsigned int CheckFile(CProgramFile* file, uint32_t offset);
-    unsigned int CheckRun(const SectorRun& run, const std::vector<Piece>& pieces);
-    // Reads the run's covered bytes back; FWCRC_CHECK_FAILED when a byte
-    // differs in two reads.
-    unsigned int ReadBackRun(const SectorRun& run, const std::vector<Piece>& pieces);
+    unsigned int CheckRun(const SectorRun& run, const std::vector<Piece>& pieces,
+                          const std::vector<Piece>& covered);
+    // Reads the run's covered bytes back and compares them with what it must
+    // hold; FWCRC_CHECK_FAILED when a byte differs in two reads.
+    unsigned int ReadBackRun(const SectorRun& run, const std::vector<unsigned char>& expected,
+                             const std::vector<Piece>& covered);
     bool ChipHasCRC() const;
     void FreeFiles();
 

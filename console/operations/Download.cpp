@@ -9,55 +9,13 @@
 #include "operations/Erase.h"
 #include "operations/FeatureOperations.h"
 #include "operations/FlashLayout.h"
+#include "operations/PacketStream.h"
 #include "operations/Verify.h"
 #include "result/Result.h"
 
-#include <QSet>
 #include <QThread>
 
 #include <vector>
-
-namespace {
-
-
-// Appends every sector that [begin, end] touches, main flash and external
-// bank alike, skipping sectors already seen.
-void AddSectorsOfRange(uint64_t begin, uint64_t end, unsigned int sectorSize, QList<int>& out,
-                       QSet<int>& seen)
-{
-    auto add = [&](int s) {
-        if (s >= 0 && !seen.contains(s)) {
-            seen.insert(s);
-            out.append(s);
-        }
-    };
-    const uint64_t top = 0xFFFFFFFFull;
-    if (begin > top)
-        return;
-    if (end > top)
-        end = top;
-    if (begin < FlashLayout::kFlashBase)
-        begin = FlashLayout::kFlashBase;
-    if (end < begin)
-        return;
-    if (begin <= FlashLayout::kMainFlashLast) {
-        uint64_t mainEnd = end < FlashLayout::kMainFlashLast ? end : FlashLayout::kMainFlashLast;
-        int first = FlashLayout::FlashGetSectorIndex(static_cast<uint32_t>(begin), sectorSize);
-        int last = FlashLayout::FlashGetSectorIndex(static_cast<uint32_t>(mainEnd), sectorSize);
-        if (first >= 0)
-            for (int s = first; s <= last; ++s)
-                add(s);
-        if (end <= FlashLayout::kMainFlashLast)
-            return;
-        begin = FlashLayout::kBank3Base;
-    }
-    int first = FlashLayout::FlashGetSectorIndex(static_cast<uint32_t>(begin), sectorSize);
-    int last = FlashLayout::FlashGetSectorIndex(static_cast<uint32_t>(end), sectorSize);
-    for (int s = first; s <= last; ++s)
-        add(s);
-}
-
-}  // namespace
 
 CDownload::CDownload(CBootLoader* obBootLoader)
     : COperation(obBootLoader),
@@ -174,6 +132,13 @@ unsigned int CDownload::InitAction()
         if (IsCancel())
             return 0;
     }
+    // After a mass erase everything is written anyway.
+    m_bDeltaPlanned = false;
+    if (m_Parameters.m_bDelta && m_Parameters.m_enEraseMode == NECESSARY) {
+        r = PlanDelta();
+        if (r != 0)
+            return r;
+    }
     r = Erase(m_Parameters.m_enEraseMode);
     if (r != 0)
         return r;
@@ -210,18 +175,6 @@ unsigned int CDownload::ConfirmAddressOffset()
     return AddressOffsetsOf(m_lsProgramFile, m_Parameters.m_uiStartAddress, m_uiAddressOffset);
 }
 
-QList<int> CDownload::GetSectorsOfRanges(const QList<AddressRange>& ranges,
-                                         unsigned int sectorSize)
-{
-    QList<int> sectors;
-    QSet<int> seen;
-    for (const AddressRange& range : ranges)
-        if (range.length > 0)
-            AddSectorsOfRange(range.address, range.address + range.length - 1, sectorSize, sectors,
-                              seen);
-    return sectors;
-}
-
 unsigned int CDownload::GetPlacedRanges(QList<AddressRange>& ranges) const
 {
     ranges.clear();
@@ -249,7 +202,7 @@ QList<int> CDownload::GetNecessarySectorIndex()
         return QList<int>();
     if (m_Parameters.m_bWriteSN)
         ranges.append(AddressRange{m_Parameters.m_uiSNAddress, 4});
-    return GetSectorsOfRanges(ranges, device->m_ISectorSize);
+    return FlashLayout::SectorsOfRanges(ranges, device->m_ISectorSize);
 }
 
 void CDownload::GetNecessaryBlockIndexAndSectorIndex(const QList<int>& sectors,
@@ -313,9 +266,39 @@ void CDownload::GetNecessaryBlockIndexAndSectorIndex(const QList<int>& sectors,
     splitRun(run);
 }
 
-unsigned int CDownload::SetEraseNecessary()
+unsigned int CDownload::PlanDelta()
 {
-    QList<int> sectors = GetNecessarySectorIndex();
+    CDevice* device = m_obBootLoader->GetDevice();
+    const Commands* commands = m_obBootLoader->GetCommands();
+    if (!device || !commands || !commands->FIRMWARE_CRC_CMD)
+        return 0;
+    std::vector<CFWCRC::Piece> pieces, covered;
+    for (int i = 0; i < m_lsProgramFile.size(); ++i) {
+        std::vector<CFWCRC::Piece> filePieces, fileCovered;
+        unsigned int r = CFWCRC::PiecesOf(m_lsProgramFile[i], m_uiAddressOffset.value(i, 0),
+                                          filePieces, fileCovered);
+        if (r != 0)
+            return r;
+        pieces.insert(pieces.end(), filePieces.begin(), filePieces.end());
+        covered.insert(covered.end(), fileCovered.begin(), fileCovered.end());
+    }
+    // The serial number goes on erased bytes: its sector counts as blank
+    // there, so a sector that holds an older number is rewritten.
+    if (m_Parameters.m_bWriteSN)
+        covered.push_back(CFWCRC::Piece{m_Parameters.m_uiSNAddress, 4, nullptr});
+    HANDLE handle = Handle();
+    unsigned int r = m_DeltaPlan.Plan(pieces, covered, device->m_ISectorSize,
+                                      [handle](uint32_t address, uint16_t sectors, uint32_t& crc) {
+                                          return CFlashCRC::ReadChipCRC(handle, address, sectors, crc);
+                                      });
+    if (r != 0)
+        return r;
+    m_bDeltaPlanned = true;
+    return 0;
+}
+
+unsigned int CDownload::SetEraseNecessary(const QList<int>& sectors)
+{
     if (sectors.isEmpty())
         return CResult::UNKNOWN_ERROR;
     EraseParam request;
@@ -324,9 +307,8 @@ unsigned int CDownload::SetEraseNecessary()
     return 0;
 }
 
-unsigned int CDownload::SetEraseBlockNecessary()
+unsigned int CDownload::SetEraseBlockNecessary(const QList<int>& sectors)
 {
-    QList<int> sectors = GetNecessarySectorIndex();
     if (sectors.isEmpty())
         return CResult::UNKNOWN_ERROR;
     CDevice* device = m_obBootLoader->GetDevice();
@@ -350,7 +332,12 @@ unsigned int CDownload::Erase(EraseMode mode)
         // A block erase carries no address over CAN: sectors are erased there.
         bool blocks = (series == 13 || series == 14) &&
                       m_obBootLoader->GetInterfaceType() != KVBL_INTERFACE_CAN;
-        unsigned int r = blocks ? SetEraseBlockNecessary() : SetEraseNecessary();
+        // Never an empty list: the erase would take it for a mass erase.
+        if (m_bDeltaPlanned && m_DeltaPlan.ChangedSectors().isEmpty())
+            return 0;
+        const QList<int> sectors =
+            m_bDeltaPlanned ? m_DeltaPlan.ChangedSectors() : GetNecessarySectorIndex();
+        unsigned int r = blocks ? SetEraseBlockNecessary(sectors) : SetEraseNecessary(sectors);
         if (r != 0)
             return r;
     } else {
@@ -410,6 +397,12 @@ unsigned int CDownload::Action()
 unsigned int CDownload::Download(uint32_t offset, CProgramFile* file)
 {
     HANDLE handle = Handle();
+    const BOOL optimize = m_Parameters.m_bOptimize ? 1 : 0;
+    CPacketStream stream(PacketSizeOf(handle),
+                         [handle, optimize](uint32_t at, const unsigned char* data, uint32_t n) {
+                             BYTE b = KVBL_DNLOAD(handle, at, const_cast<unsigned char*>(data), n, optimize);
+                             return b == SUCCESS ? 0u : CResult::Convert(static_cast<int>(b));
+                         });
     file->ResetElement();
     const int count = file->GetElementCount();
     if (count == 0) {
@@ -424,16 +417,23 @@ unsigned int CDownload::Download(uint32_t offset, CProgramFile* file)
         uint32_t address = 0;
         if (!FlashLayout::PlaceRun(element->dwAddress, offset, element->dwDataLength, address))
             return CResult::FILES_BADADDRESSRANGE;
-        BYTE r = KVBL_DNLOAD(handle, address, element->Data, element->dwDataLength,
-                             m_Parameters.m_bOptimize ? 1 : 0);
-        if (r != SUCCESS)
-            return CResult::Convert(static_cast<int>(r));
+        // A delta download writes only into the sectors that differed.
+        const QList<AddressRange> whole{AddressRange{address, element->dwDataLength}};
+        unsigned int r = FlashLayout::ForEachPartIn(
+            m_bDeltaPlanned ? m_DeltaPlan.ChangedRanges() : whole, address, element->dwDataLength,
+            [&](uint32_t at, uint64_t skip, uint64_t n) {
+                return stream.Add(at, element->Data + skip, static_cast<uint32_t>(n));
+            });
+        if (r == 0 && k == count - 1)
+            r = stream.Flush();
+        if (r != 0)
+            return r;
         CalculatePercent(file->GetFileStatus(), file->GetFileSize());
         Callback(INFO_TYPE_ACTION);
         if (IsCancel())
             return 0;
     }
-    return 0;
+    return stream.Flush();
 }
 
 unsigned int CDownload::Verify(uint32_t offset, CProgramFile* file)
@@ -442,6 +442,9 @@ unsigned int CDownload::Verify(uint32_t offset, CProgramFile* file)
         return CResult::UNKNOWN_ERROR;
     m_obVerify->SetVerifyFile(file);
     m_obVerify->SetAddressOffset(offset);
+    // What a delta download wrote is read back; the firmware check that
+    // follows covers the rest.
+    m_obVerify->SetRanges(m_bDeltaPlanned ? &m_DeltaPlan.ChangedRanges() : nullptr);
     return m_obVerify->Start();
 }
 

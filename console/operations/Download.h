@@ -6,6 +6,7 @@
 // system data, access protection, sLib, the external bank, jump or reset.
 
 #include "files/FileImage.h"
+#include "operations/DeltaPlan.h"
 #include "operations/Operation.h"
 
 #include <QList>
@@ -54,6 +55,11 @@ struct DownloadParam {
     // Check each file after writing it with the chip's firmware CRC (a run
     // whose CRC differs is read back); with m_bVerify both checks run.
     bool m_bCRC = false;
+    // Before a necessary erase, ask the chip's firmware CRC which sectors
+    // already hold the image, and erase and write only the others (a chip
+    // without the CRC command gets everything). Goes with m_bCRC: the result
+    // is checked whole.
+    bool m_bDelta = false;
 };
 
 class CDownload : public COperation {
@@ -76,10 +82,6 @@ public:
     // included) touch, in first-seen order without repeats; the serial
     // number's sector last.
     QList<int> GetNecessarySectorIndex();
-    // Every sector the ranges touch (main flash from 0, external bank from
-    // 0x8000), in first-seen order without repeats.
-    static QList<int> GetSectorsOfRanges(const QList<AddressRange>& ranges,
-                                         unsigned int sectorSize);
     // Splits a sector list into whole blocks and the sectors outside them.
     static void GetNecessaryBlockIndexAndSectorIndex(const QList<int>& sectors,
                                                      unsigned int blockSize,
@@ -92,6 +94,9 @@ public:
     bool ImageChecksum(uint32_t& crc) const;
 
     uint32_t NextSerialNumber() const { return m_Parameters.m_uiSNNumber; }
+    // The sectors a "--delta" download found different, or null when it
+    // wrote everything.
+    const CDeltaPlan* GetDeltaPlan() const { return m_bDeltaPlanned ? &m_DeltaPlan : nullptr; }
     const QList<uint32_t>& AddressOffsets() const { return m_uiAddressOffset; }
 
 private:
@@ -100,8 +105,10 @@ private:
     // Each file's whole runs moved by its offset; FILES_BADADDRESSRANGE for
     // a run that would wrap past the 32-bit address space.
     unsigned int GetPlacedRanges(QList<AddressRange>& ranges) const;
-    unsigned int SetEraseNecessary();
-    unsigned int SetEraseBlockNecessary();
+    // Finds the sectors that differ from the image (m_bDelta).
+    unsigned int PlanDelta();
+    unsigned int SetEraseNecessary(const QList<int>& sectors);
+    unsigned int SetEraseBlockNecessary(const QList<int>& sectors);
     unsigned int Erase(EraseMode mode);
     unsigned int Download(uint32_t offset, CProgramFile* file);
     unsigned int Verify(uint32_t offset, CProgramFile* file);
@@ -131,6 +138,8 @@ private:
     CFWCRC* m_obFWCRC;
     DownloadParam m_Parameters;
     QList<uint32_t> m_uiAddressOffset;
+    CDeltaPlan m_DeltaPlan;
+    bool m_bDeltaPlanned = false;
 };
 
 #endif

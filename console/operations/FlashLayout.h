@@ -4,7 +4,12 @@
 // The chip's address windows and sector numbering as the flash operations
 // and the flash commands see them.
 
+#include "files/FileImage.h"
+
+#include <QList>
+
 #include <cstdint>
+#include <functional>
 
 class CDevice;
 
@@ -31,6 +36,22 @@ int FlashGetSectorIndex(uint32_t address, unsigned int sectorSize);
 // well as up). False when the run would pass the end of the 32-bit address
 // space, or does not start inside it.
 bool PlaceRun(uint64_t address, uint32_t offset, uint64_t length, uint32_t& placed);
+
+// Every sector the ranges touch (main flash from 0, external bank from
+// 0x8000), in first-seen order without repeats.
+QList<int> SectorsOfRanges(const QList<AddressRange>& ranges, unsigned int sectorSize);
+
+// Where a sector of the program's numbering lies: its first address and its
+// size (main-flash sectors of sectorSize, external-bank sectors of 4 KB).
+uint32_t SectorAddress(int sector, unsigned int sectorSize);
+uint32_t SectorSize(int sector, unsigned int sectorSize);
+
+// Calls part(address, offset into the run, length) for each stretch of the
+// run [address, address + length) that lies in the ranges (address order,
+// not overlapping); stops at the first non-zero result and returns it.
+unsigned int ForEachPartIn(
+    const QList<AddressRange>& ranges, uint64_t address, uint64_t length,
+    const std::function<unsigned int(uint32_t at, uint64_t offset, uint64_t n)>& part);
 
 }  // namespace FlashLayout
 

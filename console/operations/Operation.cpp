@@ -50,6 +50,12 @@ int COperation::PortNum() const
     return static_cast<int>(reinterpret_cast<intptr_t>(Handle()));
 }
 
+uint32_t COperation::PacketSizeOf(void* handle)
+{
+    BYTE size = 0;
+    return GetPaketSize(handle, &size) == SUCCESS ? size : 0;
+}
+
 void* COperation::Handle() const
 {
     return m_obBootLoader ? m_obBootLoader->GetHandle() : nullptr;

@@ -141,6 +141,8 @@ protected:
     // The link's handle as the records carry it, and as the interface takes it.
     int PortNum() const;
     void* Handle() const;
+    // The packet size of the link's block transfers (0 when unknown).
+    static uint32_t PacketSizeOf(void* handle);
     // Waits up to ms milliseconds; returns early when a cancel arrives.
     void SleepUnlessCancelled(unsigned long ms) const;
 

@@ -33,7 +33,7 @@ class NecessarySectors : public ::testing::TestWithParam<RangesCase> {};
 TEST_P(NecessarySectors, EveryTouchedSectorOnceInFirstSeenOrder)
 {
     const RangesCase& c = GetParam();
-    EXPECT_EQ(CDownload::GetSectorsOfRanges(c.ranges, c.sectorSize), c.expected);
+    EXPECT_EQ(FlashLayout::SectorsOfRanges(c.ranges, c.sectorSize), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
