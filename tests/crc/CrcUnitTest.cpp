@@ -1,8 +1,10 @@
 // The host side of the firmware check and the project planning, without a
 // chip: the checksum against known values, the sector runs it is asked for,
-// the project's sectors and part checks.
+// the delta download's search for differing sectors, the project's sectors
+// and part checks.
 
 #include "operations/Crc.h"
+#include "operations/DeltaPlan.h"
 #include "operations/Project.h"
 #include "result/Result.h"
 
@@ -96,6 +98,66 @@ TEST(FirmwareCheckRuns, WholeSectorsEachFileCovers)
             EXPECT_EQ(Flatten(runs), row.runs) << row.name;
         }
     }
+}
+
+// The delta search against a chip played by a buffer: which sectors it
+// finds, and how many CRC requests it needs.
+TEST(DeltaPlan, FindsTheDifferingSectorsByHalving)
+{
+    const uint32_t kBase = 0x08000000, kSector = 2048, kSectors = 16;
+    const Bytes image = [] {
+        Bytes b(16 * 2048);
+        for (size_t k = 0; k < b.size(); ++k)
+            b[k] = static_cast<unsigned char>(k * 13 + 7);
+        return b;
+    }();
+    struct Row {
+        const char* name;
+        std::vector<int> differ;  // sectors whose chip contents differ
+        bool foreignChecksum;     // the chip's checksum is not ours
+        int maxRequests;
+    };
+    const std::vector<Row> rows = {
+        {"unchanged chip: one request", {}, false, 1},
+        {"one sector: one request per halving", {5}, false, 1 + 4},
+        {"two neighbours", {6, 7}, false, 1 + 4},
+        {"first and last", {0, 15}, false, 1 + 2 * 3 + 1},
+        {"every sector: never more than one request each", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15},
+         false, 16},
+        {"a checksum other than ours rewrites everything", {}, true, 16},
+    };
+    const std::vector<Piece> pieces = {{kBase, static_cast<uint32_t>(image.size()), image.data()}};
+    for (const Row& row : rows) {
+        Bytes chip = image;
+        for (int s : row.differ)
+            chip[size_t(s) * kSector + 100] ^= 0x01;
+        int asked = 0;
+        CDeltaPlan plan;
+        const unsigned int r = plan.Plan(pieces, pieces, kSector, [&](uint32_t address, uint16_t n, uint32_t& crc) {
+            ++asked;
+            crc = FirmwareCrc::Compute(chip.data() + (address - kBase), size_t(n) * kSector);
+            if (row.foreignChecksum)
+                crc ^= 0xFFFFFFFFu;
+            return 0u;
+        });
+        EXPECT_EQ(r, 0u) << row.name;
+        QList<int> expected;
+        if (row.foreignChecksum)
+            for (uint32_t s = 0; s < kSectors; ++s)
+                expected.append(static_cast<int>(s));
+        else
+            for (int s : row.differ)
+                expected.append(s);
+        EXPECT_EQ(plan.ChangedSectors(), expected) << row.name;
+        EXPECT_EQ(plan.SectorCount(), 16) << row.name;
+        EXPECT_EQ(plan.Requests(), asked) << row.name;
+        EXPECT_LE(asked, row.maxRequests) << row.name;
+    }
+    // A request that fails ends the search with its code.
+    CDeltaPlan plan;
+    EXPECT_EQ(plan.Plan(pieces, pieces, kSector,
+                        [](uint32_t, uint16_t, uint32_t&) { return 0x0F000005u; }),
+              0x0F000005u);
 }
 
 SFileInfo Record(std::vector<std::pair<uint32_t, uint32_t>> parts)

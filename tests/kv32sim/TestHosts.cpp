@@ -62,9 +62,8 @@ class RefHost : public BootHost {
   Res getId(Bytes& id) override {
     Res r = command(0x02);
     if (r != kOk) return r;
-    Bytes b;
-    if (!readBytes(6, b) || b[0] != 4) return kLinkError;
-    id.assign(b.begin() + 1, b.end());
+    Bytes n;
+    if (!readBytes(1, n) || !readBytes(n[0] + 1u, id)) return kLinkError;
     return later();
   }
   Res getVersion(Bytes& v) override {

@@ -337,8 +337,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(DeviceCase{"KV32S01_128K", {0x01, 0xC1, 0x70, 0x01, 0x01}, {0x80, 0x00}},
                       DeviceCase{"70010101", {0x01, 0x01, 0x70, 0x01, 0x01}, {0x40, 0x00}},
                       DeviceCase{"KV32S13", {0x04, 0x01, 0x70, 0x0D, 0x0D}, {0x00, 0x10}},
-                      DeviceCase{"KV32S31", {0x02, 0x41, 0x70, 0x1F, 0x1F}, {0x00, 0x01}}),
-    [](const ::testing::TestParamInfo<DeviceCase>& i) { return std::string(i.param.device); });
+                      DeviceCase{"KV32S31", {0x02, 0x41, 0x70, 0x1F, 0x1F}, {0x00, 0x01}},
+                      // The peer device: a two-byte identifier, 512 KB.
+                      DeviceCase{"PEER-0414", {0x04, 0x14}, {0x00, 0x02}}),
+    [](const ::testing::TestParamInfo<DeviceCase>& i) {
+      std::string name = i.param.device;
+      std::replace(name.begin(), name.end(), '-', '_');
+      return name;
+    });
 
 TEST(LinkTerminal, KeepsTheHostsSettingsLikeABridgesTerminal) {
   // What a socat or RFC 2217 terminal does, and what the simulator must not

@@ -4,6 +4,7 @@
 #include "operations/Download.h"
 #include "operations/Erase.h"
 #include "operations/FlashLayout.h"
+#include "operations/PacketStream.h"
 
 #include <gtest/gtest.h>
 
@@ -143,6 +144,36 @@ TEST(FlashLayout, SectorIndexOfAddress)
     EXPECT_EQ(FlashLayout::FlashGetSectorIndex(0x08400000, 0x800), 0x8000);
     EXPECT_EQ(FlashLayout::FlashGetSectorIndex(0x08401000, 0x800), 0x8001);
     EXPECT_EQ(FlashLayout::FlashGetSectorIndex(0x07FFFFFF, 0x800), -1);
+}
+
+// Elements cut at sector boundaries reach the transfer joined, in whole
+// packets; only the end of a run, where the next bytes do not continue it,
+// is short.
+TEST(PacketStream, JoinsElementsThatContinueEachOther)
+{
+    std::vector<std::pair<uint32_t, uint32_t>> sent;
+    std::vector<unsigned char> bytes;
+    CPacketStream stream(252, [&](uint32_t at, const unsigned char* data, uint32_t n) {
+        sent.emplace_back(at, n);
+        bytes.insert(bytes.end(), data, data + n);
+        return 0u;
+    });
+    std::vector<unsigned char> a(2048, 0x11), b(2048, 0x22), c(10, 0x33);
+    EXPECT_EQ(stream.Add(0x08000000, a.data(), 2048), 0u);
+    EXPECT_EQ(stream.Add(0x08000800, b.data(), 2048), 0u);
+    EXPECT_EQ(stream.Add(0x08002000, c.data(), 10), 0u);
+    EXPECT_EQ(stream.Flush(), 0u);
+    const std::vector<std::pair<uint32_t, uint32_t>> expected = {
+        {0x08000000, 8 * 252}, {0x08000000 + 8 * 252, 8 * 252}, {0x08000FC0, 64}, {0x08002000, 10}};
+    EXPECT_EQ(sent, expected);
+    std::vector<unsigned char> all = a;
+    all.insert(all.end(), b.begin(), b.end());
+    all.insert(all.end(), c.begin(), c.end());
+    EXPECT_EQ(bytes, all);
+
+    // A failure of the transfer stops the stream with its code.
+    CPacketStream failing(252, [](uint32_t, const unsigned char*, uint32_t) { return 7u; });
+    EXPECT_EQ(failing.Add(0x08000000, a.data(), 2048), 7u);
 }
 
 }  // namespace

@@ -187,6 +187,7 @@ bool findPeer(const std::string& spec, ChipProfile& out) {
   out.sectorSize = 2048;
   out.sectorsPerBit = 2;
   out.optionValues = 8;
+  out.bid = 0;  // its GET_VERSION answers two option bytes of 0
   return true;
 }
 
