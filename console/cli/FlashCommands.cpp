@@ -289,7 +289,9 @@ bool Download(int argc, char** argv, int& i, bool bErased, CCom* com)
         const int written = plan->ChangedSectors().size();
         WriteInforAndWaitInput("Sectors written: " + std::to_string(written) + " of " +
                                std::to_string(plan->SectorCount()) +
-                               (written < plan->SectorCount() ? " (the others already held the image)" : ""));
+                               (written == 0 ? " (the chip already held the image)"
+                                : written < plan->SectorCount() ? " (the others already held the image)"
+                                                                : ""));
     }
     return done;
 }

@@ -338,7 +338,7 @@ TEST(InstalledTree, CompletionOffersCommandsSubOptionsAndValues)
         {{"tarnflash", "-com", "--auto", "1"}, {"1", "10", "11", "12"}},
         {{"tarnflash", "-i2c", "--"}, {"--pn", "--addr", "--rate", "--dc", "--log"}},
         {{"tarnflash", "-spi", "--pn", "pts/3", "-d", "--"},
-         {"--fn", "--addr", "--a", "--v", "--o", "--crc", "--log"}},
+         {"--fn", "--addr", "--a", "--v", "--o", "--crc", "--delta", "--log"}},
         {{"tarnflash", "-dfu", "--"}, {"--sn", "--log"}},
         {{"tarnflash", "--"}, {"--help", "--version"}},
         // File names with their folder, as the program needs them.
