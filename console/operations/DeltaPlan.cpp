@@ -28,6 +28,22 @@ unsigned int CDeltaPlan::Plan(const std::vector<Piece>& pieces, const std::vecto
     return 0;
 }
 
+unsigned int CDeltaPlan::PlanFiles(const QList<CProgramFile*>& files, const QList<uint32_t>& offsets,
+                                   const std::vector<Piece>& blank, unsigned int sectorSize,
+                                   const ChipCrcFn& chipCrc)
+{
+    std::vector<Piece> pieces, covered(blank);
+    for (int i = 0; i < files.size(); ++i) {
+        std::vector<Piece> filePieces, fileCovered;
+        unsigned int r = CFWCRC::PiecesOf(files[i], offsets.value(i, 0), filePieces, fileCovered);
+        if (r != 0)
+            return r;
+        pieces.insert(pieces.end(), filePieces.begin(), filePieces.end());
+        covered.insert(covered.end(), fileCovered.begin(), fileCovered.end());
+    }
+    return Plan(pieces, covered, sectorSize, chipCrc);
+}
+
 unsigned int CDeltaPlan::Resolve(const SectorRun& run, uint32_t chip,
                                  const std::vector<Piece>& pieces, const ChipCrcFn& chipCrc)
 {

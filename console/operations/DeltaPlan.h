@@ -14,6 +14,8 @@
 #include <functional>
 #include <vector>
 
+class CProgramFile;
+
 class CDeltaPlan {
 public:
     using Piece = CFWCRC::Piece;
@@ -31,6 +33,12 @@ public:
     // all differ), and far fewer when few differ.
     unsigned int Plan(const std::vector<Piece>& pieces, const std::vector<Piece>& covered,
                       unsigned int sectorSize, const ChipCrcFn& chipCrc);
+    // The same for image files as a download places them (one offset per
+    // file); blank adds places that must be erased bytes afterwards (a serial
+    // number written later).
+    unsigned int PlanFiles(const QList<CProgramFile*>& files, const QList<uint32_t>& offsets,
+                           const std::vector<Piece>& blank, unsigned int sectorSize,
+                           const ChipCrcFn& chipCrc);
 
     // Sectors to erase and write (program numbering, address order).
     const QList<int>& ChangedSectors() const { return m_lsChanged; }

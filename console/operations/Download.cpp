@@ -30,9 +30,7 @@ CDownload::CDownload(CBootLoader* obBootLoader)
 {
     m_EmType = OP_DOWNLOAD;
     m_strName = CResult::GetInfoString(Info_Operation_Download);
-    const std::vector<COperation*> subs = {m_obErase, m_obVerify, m_obWriteSN, m_obFAP,
-                                           m_obWriteOTP2File, m_obEnableSlib, m_obEnBank3, m_obFWCRC};
-    for (COperation* sub : subs)
+    for (COperation* sub : SubOperations())
         sub->SetSubOperation(true);
 }
 
@@ -49,6 +47,12 @@ CDownload::~CDownload()
     delete m_obFWCRC;
     FreeFiles();
     delete[] m_Parameters.m_UserSystemDataArray;
+}
+
+std::vector<COperation*> CDownload::SubOperations() const
+{
+    return {m_obErase, m_obVerify, m_obWriteSN, m_obFAP, m_obWriteOTP2File, m_obEnableSlib,
+            m_obEnBank3, m_obFWCRC};
 }
 
 void CDownload::FreeFiles()
@@ -70,18 +74,14 @@ void CDownload::SetParameters(void* parameters)
 void CDownload::SetOperationInfoDelegate(lpFunc func)
 {
     COperation::SetOperationInfoDelegate(func);
-    const std::vector<COperation*> subs = {m_obErase, m_obVerify, m_obWriteSN, m_obFAP,
-                                           m_obWriteOTP2File, m_obEnableSlib, m_obEnBank3, m_obFWCRC};
-    for (COperation* sub : subs)
+    for (COperation* sub : SubOperations())
         sub->SetOperationInfoDelegate(func);
 }
 
 void CDownload::Cancel()
 {
     COperation::Cancel();
-    const std::vector<COperation*> subs = {m_obErase, m_obVerify, m_obWriteSN, m_obFAP,
-                                           m_obWriteOTP2File, m_obEnableSlib, m_obEnBank3, m_obFWCRC};
-    for (COperation* sub : subs)
+    for (COperation* sub : SubOperations())
         sub->Cancel();
 }
 
@@ -272,25 +272,17 @@ unsigned int CDownload::PlanDelta()
     const Commands* commands = m_obBootLoader->GetCommands();
     if (!device || !commands || !commands->FIRMWARE_CRC_CMD)
         return 0;
-    std::vector<CFWCRC::Piece> pieces, covered;
-    for (int i = 0; i < m_lsProgramFile.size(); ++i) {
-        std::vector<CFWCRC::Piece> filePieces, fileCovered;
-        unsigned int r = CFWCRC::PiecesOf(m_lsProgramFile[i], m_uiAddressOffset.value(i, 0),
-                                          filePieces, fileCovered);
-        if (r != 0)
-            return r;
-        pieces.insert(pieces.end(), filePieces.begin(), filePieces.end());
-        covered.insert(covered.end(), fileCovered.begin(), fileCovered.end());
-    }
-    // The serial number goes on erased bytes: its sector counts as blank
-    // there, so a sector that holds an older number is rewritten.
+    // The serial number goes on erased bytes: a sector that holds an older
+    // one is rewritten.
+    std::vector<CFWCRC::Piece> blank;
     if (m_Parameters.m_bWriteSN)
-        covered.push_back(CFWCRC::Piece{m_Parameters.m_uiSNAddress, 4, nullptr});
+        blank.push_back(CFWCRC::Piece{m_Parameters.m_uiSNAddress, 4, nullptr});
     HANDLE handle = Handle();
-    unsigned int r = m_DeltaPlan.Plan(pieces, covered, device->m_ISectorSize,
-                                      [handle](uint32_t address, uint16_t sectors, uint32_t& crc) {
-                                          return CFlashCRC::ReadChipCRC(handle, address, sectors, crc);
-                                      });
+    unsigned int r = m_DeltaPlan.PlanFiles(
+        m_lsProgramFile, m_uiAddressOffset, blank, device->m_ISectorSize,
+        [handle](uint32_t address, uint16_t sectors, uint32_t& crc) {
+            return CFlashCRC::ReadChipCRC(handle, address, sectors, crc);
+        });
     if (r != 0)
         return r;
     m_bDeltaPlanned = true;

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class CProgramFile;
 class CErase;
@@ -126,6 +127,7 @@ private:
     // sLib was enabled; a cancel gives 0.
     unsigned int EndStep(unsigned int result, bool& stop);
     void FreeFiles();
+    std::vector<COperation*> SubOperations() const;
 
     QList<CProgramFile*> m_lsProgramFile;
     CErase* m_obErase;
