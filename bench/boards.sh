@@ -18,10 +18,8 @@ head -c $((256 * 1024)) /dev/urandom >"$work/img.bin"
 cd "$root"
 echo "machine: $(nproc) cores, $(uname -sr); load average now: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
-echo "| Boards | Round | Load | Wall per board: slowest / median | Slowest / solo | tarnflash CPU together | CPU / wall of the round |"
-echo "|---|---|---|---|---|---|---|"
-
-solo=
+rows=()
+solo_walls=()
 for n in $counts; do
   for round in $(seq "$runs"); do
     load=$(load_now)
@@ -50,12 +48,20 @@ for n in $counts; do
       cpu=$(awk -v c="$cpu" -v u="$u" -v s="$s" 'BEGIN { printf "%.3f", c + u + s }')
     done
     slowest=$(printf '%s\n' "${walls[@]}" | sort -g | tail -1)
-    [ -n "$solo" ] || solo=$(median "${walls[@]}")
+    [ "$n" = 1 ] && solo_walls+=("${walls[0]}")
     round_wall=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
-    printf '| %s | %s | %s | %s / %s s | %s | %s s | %s cores |\n' "$n" "$round" "$load" "$slowest" \
-      "$(median "${walls[@]}")" "$(awk -v a="$slowest" -v b="$solo" 'BEGIN { printf "%.2f", a / b }')" \
-      "$cpu" "$(awk -v c="$cpu" -v w="$round_wall" 'BEGIN { printf "%.3f", c / w }')"
+    rows+=("$n $round $load $slowest $(median "${walls[@]}") $cpu $(awk -v c="$cpu" -v w="$round_wall" 'BEGIN { printf "%.3f", c / w }')")
   done
 done
+
+# The solo reference: the median of the one-board rounds.
+solo=$(median "${solo_walls[@]:-1}")
+echo "| Boards | Round | Load | Wall per board: slowest / median | Slowest / solo | tarnflash CPU together | CPU / wall of the round |"
+echo "|---|---|---|---|---|---|---|"
+for row in "${rows[@]}"; do
+  read -r n round load slowest med cpu share <<<"$row"
+  printf '| %s | %s | %s | %s / %s s | %s | %s s | %s cores |\n' "$n" "$round" "$load" "$slowest" "$med" \
+    "$(awk -v a="$slowest" -v b="$solo" 'BEGIN { printf "%.2f", a / b }')" "$cpu" "$share"
+done
 echo
-echo "Solo wall (first round of one board, the reference): $solo s"
+echo "Solo wall (median of the one-board rounds): $solo s"
