@@ -104,7 +104,8 @@ TEST(ConsoleWalk, SubOptionWordsPerCommand)
         {"-u", "--crc", false},     {"-p", "--crc", false},    {"-r", "--crc", false},
         {"-usd", "--crc", false},   {"-otp", "--crc", false},  {"-enspim", "--crc", false},
         {"-com", "--crc", false},   {"-i2c", "--crc", false},  {"-e", "--fn", true},
-        {"-u", "--addr", true},     {"-d", "--y", false},
+        {"-u", "--addr", true},     {"-d", "--y", false},      {"-d", "--delta", true},
+        {"-u", "--delta", false},   {"-e", "--delta", false},  {"-com", "--delta", false},
     };
     for (const Case& c : cases) {
         Args a({c.command, c.word, "1"});
