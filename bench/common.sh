@@ -12,13 +12,17 @@ sim_start() {
   SIM_PID=$!
   BENCH_SIMS+=("$SIM_PID")
   local k
-  for k in $(seq 100); do
-    grep -q '"pty"' "$out" 2>/dev/null && break
+  SIM_PTY=
+  SIM_PORT=
+  # The whole line, port included, before it is taken.
+  for k in $(seq 250); do
+    SIM_PTY=$(sed -n 's/.*"pty": "\([^"]*\)".*"port".*/\1/p' "$out" 2>/dev/null)
+    SIM_PORT=$(sed -n 's/.*"port": "\([^"]*\)".*/\1/p' "$out" 2>/dev/null)
+    [ -n "$SIM_PTY" ] && [ -n "$SIM_PORT" ] && return 0
     sleep 0.02
   done
-  SIM_PTY=$(sed -n 's/.*"pty": "\([^"]*\)".*/\1/p' "$out")
-  SIM_PORT=$(sed -n 's/.*"port": "\([^"]*\)".*/\1/p' "$out")
-  [ -n "$SIM_PTY" ] || { echo "bench: kv32sim did not start: $(cat "$out")" >&2; return 1; }
+  echo "bench: kv32sim did not start: $(cat "$out")" >&2
+  return 1
 }
 
 sim_stop() {

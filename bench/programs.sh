@@ -64,7 +64,7 @@ series() {
   shift
   local walls=() cpus=() loads=() line
   for _ in $(seq "$runs"); do
-    line=$("$@")
+    line=$("$@") || { echo "bench: a run of \"$name\" failed" >&2; exit 1; }
     walls+=("$(echo "$line" | cut -d' ' -f1)")
     cpus+=("$(echo "$line" | cut -d' ' -f2)")
     loads+=("$(echo "$line" | cut -d' ' -f3)")
