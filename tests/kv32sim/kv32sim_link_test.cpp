@@ -358,7 +358,9 @@ TEST(LinkTerminal, KeepsTheHostsSettingsLikeABridgesTerminal) {
     ASSERT_GE(fd, 0);
     termios t{};
     ASSERT_EQ(tcgetattr(fd, &t), 0);
-    if (i == 1) EXPECT_EQ(cfgetospeed(&t), B115200) << "the first open's speed stays";
+    if (i == 1) {
+      EXPECT_EQ(cfgetospeed(&t), B115200) << "the first open's speed stays";
+    }
     cfmakeraw(&t);
     cfsetispeed(&t, B115200);
     cfsetospeed(&t, B115200);
