@@ -228,6 +228,9 @@ CDevice* InitDevice(CBootLoader* link)
     if (link == nullptr)
         return nullptr;
     link->InitDevice();
+    if (link->GetDevice() == nullptr && !link->CatalogueProblem().empty())
+        std::cerr << "tarnflash: the device catalogue does not fit this chip: " << link->CatalogueProblem()
+                  << std::endl;
     return link->GetDevice();
 }
 

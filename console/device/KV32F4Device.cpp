@@ -34,7 +34,9 @@ QString CKV32F4Device::FindMapFile(const std::string& strPID, const std::string&
   // An empty identifier would be "contained" in every file.
   if (strPID.empty() || strSerial.empty()) return QString();
   const QString pid = QString::fromStdString(strPID), serial = QString::fromStdString(strSerial);
-  QDir dir(KVmapDirectory());
+  const QString catalogue = KVmapDirectory();
+  if (catalogue.isEmpty()) return QString();
+  QDir dir(catalogue);
   const QStringList files =
       dir.entryList(QStringList() << QStringLiteral("*.KVmap"), QDir::Files | QDir::Readable, QDir::Name);
   for (const QString& f : files) {

@@ -31,7 +31,9 @@ void CMapping::Clear() {
 
 void CMapping::MemoryMapping() {
   Clear();
-  const QString path = KVmapDirectory() + QString::fromStdString(m_StrMapFile);
+  const QString catalogue = KVmapDirectory();
+  if (catalogue.isEmpty()) return;
+  const QString path = catalogue + QString::fromStdString(m_StrMapFile);
   if (!QFileInfo(path).isFile()) return;
   // From here on every early return leaves a file that could not be used.
   m_bBroken = true;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "device/Device.h"
+#include "device/MapCatalogue.h"
 #include "device/Mapping.h"
 #include "files/UserSystemDataFile.h"
 #include "link/Com.h"
@@ -170,6 +171,7 @@ int CBootLoader::KV32GetFlashSize(unsigned int value)
 int CBootLoader::InitDevice()
 {
     m_ObDevice = nullptr;
+    m_strCatalogueProblem.clear();
     std::string strPID;
     BYTE chipSeries = 0;
     int result = GetPID(strPID, chipSeries);
@@ -184,6 +186,13 @@ int CBootLoader::InitDevice()
     // A sector file that exists but cannot be read would leave a connected
     // chip without sectors, on which every download fails later.
     if (m_ObDevice->m_CMapping != nullptr && m_ObDevice->m_CMapping->IsBroken()) {
+        m_ObDevice = nullptr;
+        return CResult::FILES_BADFORMAT;
+    }
+    // Erases are planned from the sector table: one that does not describe
+    // this chip's flash would erase pages outside the image.
+    m_strCatalogueProblem = CatalogueDisagreement(*m_ObDevice);
+    if (!m_strCatalogueProblem.empty()) {
         m_ObDevice = nullptr;
         return CResult::FILES_BADFORMAT;
     }

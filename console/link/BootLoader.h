@@ -37,6 +37,9 @@ public:
     int Connect();
     int InitDevice();
     bool HasInitDevice() const { return m_ObDevice != nullptr; }
+    // Why the last InitDevice refused the catalogue's description of the
+    // chip (it disagrees with itself or with the chip); empty otherwise.
+    const std::string& CatalogueProblem() const { return m_strCatalogueProblem; }
     bool IsNeedReeonnect();
     int Get(char* Version, Commands* pCmds);
     int GetVersion(std::string& strVersion, std::string& strBid);
@@ -153,6 +156,7 @@ private:
     unsigned int m_uiCANSpeed = 2;
     unsigned long m_ulSPISpeed = 150000;
     CDeviceManager m_pDeviceManager;
+    std::string m_strCatalogueProblem;
 };
 
 #endif

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -259,29 +260,53 @@ TEST(ConsoleConnect, SilentLineAndUnknownChip)
 
 // One reading rule for every map file: a comment is a whole line, a value
 // runs to the end of its line. A sector file that exists but cannot be read
-// fails the connect; a missing one leaves a chip without sectors.
+// fails the connect; a missing one leaves a chip without sectors. A table
+// that disagrees with the family file or with the chip's flash size would
+// plan erases outside the image: refused. A ./Map that others can change is
+// ignored for the catalogue beside the program.
 TEST(ConsoleConnect, MapValuesRunToTheEndOfTheLine)
 {
     const std::string sectors = "[Sector0]\nAddress=0x08000000\nSize=0x800\nCount=128\n";
+    const std::string identity = "[Product]\nPID=70040241\nSerial=04\nName=KV32S04\n[Sector0]\nSize=0x800\n";
+    const std::string table = "[Product]\nName=KV32S04_256K\nPacketSize=252\n";
+    const std::string refused = "I2C Connect......\nInit Device Failed!\n";
     struct Case {
         const char* what;
         std::string identity;
         const char* sectorFile;  // null: none
+        std::string sectorRuns;
         int code;
         std::string printed;
+        const char* stderrHas;  // null: nothing
+        mode_t worldWritable;   // 0, or the mode given to the folder / the family file
+        bool onFile;
     };
+    const std::string planted = "[Product]\nPID=70040241\nSerial=04\nName=Planted\n[Sector0]\nSize=0x800\n";
     const Case cases[] = {
         {"identifiers separated by ';'",
          "[Product]\nPID=11111111;70040241\nSerial=04\nName=KV32S04\n[Sector0]\nSize=0x800\n",
-         "  ; blanks before a comment\n[Product]\nName=KV32S04_256K\n# another\nPacketSize=252\n", 0,
-         Identity("I2C Connect......", "KV32S04", 256, "70040241")},
-        {"a comment after a value is part of it",
-         "[Product]\nPID=70040241\nSerial=04\nName=KV32S04\n[Sector0]\nSize=0x800\n",
-         "[Product]\nPacketSize=252 ; bytes per WRITE\n", 2, "I2C Connect......\nInit Device Failed!\n"},
-        {"no sector file", "[Product]\nPID=70040241\nSerial=04\nName=KV32S04\n[Sector0]\nSize=0x800\n",
-         nullptr, 0, Identity("I2C Connect......", "KV32S04", 256, "70040241")},
+         "  ; blanks before a comment\n[Product]\nName=KV32S04_256K\n# another\nPacketSize=252\n", sectors, 0,
+         Identity("I2C Connect......", "KV32S04", 256, "70040241"), nullptr, 0, false},
+        {"a comment after a value is part of it", identity, "[Product]\nPacketSize=252 ; bytes per WRITE\n",
+         sectors, 2, refused, nullptr, 0, false},
+        {"no sector file", identity, nullptr, "", 0, Identity("I2C Connect......", "KV32S04", 256, "70040241"),
+         nullptr, 0, false},
+        {"family sector size 1 KB, table 2 KB", "[Product]\nPID=70040241\nSerial=04\nName=KV32S04\n[Sector0]\nSize=0x400\n",
+         table.c_str(), sectors, 2, refused, "has a sector of 2048 bytes at 0x08000000, the family file gives 1024", 0,
+         false},
+        {"table of 128 KB for a 256 KB chip", identity, table.c_str(),
+         "[Sector0]\nAddress=0x08000000\nSize=0x800\nCount=64\n", 2, refused, "the sectors end at 0x08020000", 0, false},
+        {"table with a gap", identity, table.c_str(),
+         "[Sector0]\nAddress=0x08000000\nSize=0x800\nCount=64\n[Sector1]\nAddress=0x08020800\nSize=0x800\nCount=64\n",
+         2, refused, "does not follow the one before", 0, false},
+        {"a world-writable Map folder", planted, table.c_str(), sectors, 0,
+         Identity("I2C Connect......", "KV32S04", 256, "70040241"), "ignoring the device catalogue ./Map/", 0777,
+         false},
+        {"a world-writable map file", planted, table.c_str(), sectors, 0,
+         Identity("I2C Connect......", "KV32S04", 256, "70040241"), "./Map/KV32S04.KVmap can be changed", 0666, true},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         WorkDir dir;
         ASSERT_EQ(std::system(("mkdir -p '" + dir.path() + "/Map'").c_str()), 0);
         auto write = [&](const std::string& name, const std::string& text) {
@@ -292,12 +317,20 @@ TEST(ConsoleConnect, MapValuesRunToTheEndOfTheLine)
         };
         write("KV32S04.KVmap", c.identity);
         if (c.sectorFile)
-            write("KV32S04_256K.KVmap", c.sectorFile + sectors);
+            write("KV32S04_256K.KVmap", c.sectorFile + c.sectorRuns);
+        if (c.worldWritable != 0) {
+            ASSERT_EQ(chmod((dir.path() + (c.onFile ? "/Map/KV32S04.KVmap" : "/Map")).c_str(), c.worldWritable), 0);
+        }
         kvtest::SimProcess sim;
         ASSERT_TRUE(sim.start({"--link", "i2c"}));
         ProgramRun run = RunIn(dir, {"-i2c", "--pn", sim.portName()});
-        EXPECT_EQ(run.exitCode, c.code) << c.what;
-        EXPECT_EQ(run.out, kBanner + c.printed) << c.what;
+        EXPECT_EQ(run.exitCode, c.code);
+        EXPECT_EQ(run.out, kBanner + c.printed);
+        if (c.stderrHas) {
+            EXPECT_NE(run.err.find(c.stderrHas), std::string::npos) << run.err;
+        } else {
+            EXPECT_EQ(run.err, "");
+        }
     }
 }
 

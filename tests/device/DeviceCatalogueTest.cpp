@@ -138,6 +138,21 @@ TEST(Catalogue, InstalledCatalogueIsUsedWithoutLocalMapFolder) {
   EXPECT_EQ(KVmapDirectory(), installed + QLatin1Char('/'));
   dir.write("Map/any.KVmap", "");
   EXPECT_EQ(KVmapDirectory(), QStringLiteral("./Map/"));
+  // A ./Map that others can change is passed over for the installed one.
+  const std::string map = dir.path() + "/Map", file = map + "/any.KVmap";
+  ASSERT_EQ(chmod(map.c_str(), 0777), 0);
+  EXPECT_EQ(KVmapDirectory(), installed + QLatin1Char('/'));
+  ASSERT_EQ(chmod(map.c_str(), 0755) | chmod(file.c_str(), 0646), 0);
+  EXPECT_EQ(KVmapDirectory(), installed + QLatin1Char('/'));
+  ASSERT_EQ(chmod(file.c_str(), 0644), 0);
+  EXPECT_EQ(KVmapDirectory(), QStringLiteral("./Map/"));
+  // A folder planted by another user in a folder it does not own (as in /tmp).
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(map.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(KVmapDirectory(), installed + QLatin1Char('/'));
+    ASSERT_EQ(chown(dir.path().c_str(), 65534, 65534), 0);  // unless it owns the working folder too
+    EXPECT_EQ(KVmapDirectory(), QStringLiteral("./Map/"));
+  }
 }
 
 // Every family of the shipped catalogue resolves to its sector table.

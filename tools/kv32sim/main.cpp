@@ -47,7 +47,9 @@ std::string findMapDir(const std::string& given) {
     const std::string installed = dir + "/../share/tarnflash/Map";
     if (isDir(installed)) return installed;
   }
-  return KV32SIM_SOURCE_MAP;
+  // Never a folder compiled in from the build machine: on another machine
+  // that path may not exist, or may belong to anyone.
+  return std::string();
 }
 
 void makeUid(const Options& o, uint32_t pid, uint8_t uid[12]) {
@@ -116,9 +118,16 @@ int main(int argc, char** argv) {
       fprintf(stderr, "kv32sim: %s is served on the usart link only\n", profile.name.c_str());
       return 2;
     }
-  } else if (!findChip(findMapDir(o.mapDir), o.device, o.bid, profile, error)) {
-    fprintf(stderr, "kv32sim: %s\n", error.c_str());
-    return 1;
+  } else {
+    const std::string mapDir = findMapDir(o.mapDir);
+    if (mapDir.empty()) {
+      fprintf(stderr, "kv32sim: no device catalogue (./Map, or share/tarnflash/Map beside the program); give --map DIR\n");
+      return 1;
+    }
+    if (!findChip(mapDir, o.device, o.bid, profile, error)) {
+      fprintf(stderr, "kv32sim: %s\n", error.c_str());
+      return 1;
+    }
   }
   profile.unlisted = o.unlisted;
   profile.version = o.version;
