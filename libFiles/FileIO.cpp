@@ -52,31 +52,78 @@ unsigned int FileIO::readAll(const std::string& path, std::string& out, unsigned
   return FILES_NOERROR;
 }
 
+namespace {
+
+// The process's file-creation mask, read without changing it (umask() would
+// change it for a moment under the feet of other threads).
+mode_t currentUmask() {
+  if (FILE* f = std::fopen("/proc/self/status", "re")) {
+    char line[128];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, f)) found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    std::fclose(f);
+    if (found) return static_cast<mode_t>(mask & 0777);
+  }
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
+
+bool writeEverything(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += size_t(n);
+  }
+  return true;
+}
+
+}  // namespace
+
 unsigned int FileIO::writeAll(const std::string& path, const std::string& bytes) {
-  if (path.empty()) return FILES_BADPARAMETER;
-  std::string tmp = path + ".tmpXXXXXX";
+  if (path.empty() || path.back() == '/') return FILES_BADPARAMETER;
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+  // One file of an unpredictable name in the target's own folder (so that
+  // the rename stays within one file system), made by mkstemp: nobody can
+  // have it ready, block it or swap it.
+  std::string tmp = folder + "/.tarnflash-XXXXXX";
   int fd = mkstemp(&tmp[0]);
   if (fd < 0) {
     setError(std::string("cannot make a file in its folder: ") + std::strerror(errno));
     return FILES_UNABLETOOPENTEMPFILE;
   }
-  size_t done = 0;
-  bool ok = true;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += size_t(n);
+  // A file that is replaced keeps its permissions (and, for root, its
+  // owner); a new one gets what the umask allows. Neither is ever widened.
+  struct stat old;
+  const bool replaces = ::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  const mode_t mode = replaces ? (old.st_mode & 0777) : (0666 & ~currentUmask());
+  bool ok = writeEverything(fd, bytes) && ::fchmod(fd, mode) == 0;
+  if (ok && replaces && geteuid() == 0 && (old.st_uid != 0 || old.st_gid != 0))
+    ok = ::fchown(fd, old.st_uid, old.st_gid) == 0;
+  ok = ok && ::fsync(fd) == 0;
+  int saved = ok ? 0 : errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    saved = errno;
   }
-  fchmod(fd, 0644);
-  if (::close(fd) != 0) ok = false;
-  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-    setError(std::strerror(errno));
+  if (ok && std::rename(tmp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    saved = errno;
+  }
+  if (!ok) {
+    setError(std::strerror(saved));
     ::unlink(tmp.c_str());
     return FILES_FILEGENERALERROR;
+  }
+  // The new name reaches the disk with the folder.
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
   }
   return FILES_NOERROR;
 }

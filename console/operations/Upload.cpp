@@ -9,8 +9,6 @@
 #include "result/Result.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <unistd.h>
 
 CUpload::CUpload(CBootLoader* obBootLoader) : COperation(obBootLoader), m_obProgramFile(nullptr)
 {
@@ -155,29 +153,12 @@ unsigned int CUpload::ConfirmRun()
     return CResult::PROGRAM_VERIFY_DATA_NOT_MATCHING;
 }
 
-std::string CUpload::TemporaryPathFor(const std::string& path)
-{
-    size_t slash = path.rfind('/');
-    std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    // The whole name stays at the end, so the file keeps its kind.
-    return folder + ".tarnflash-" + std::to_string(static_cast<long>(getpid())) + "-" + name;
-}
-
 unsigned int CUpload::Save()
 {
-    const std::string& path = m_Parameters.m_strUploadPathFile;
-    std::string temporary = TemporaryPathFor(path);
-    int r = m_obProgramFile->Save(temporary);
-    if (r != 0) {
-        std::remove(temporary.c_str());
-        return static_cast<unsigned int>(r);
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return CResult::FILES_UNABLETOOPENFILE;
-    }
-    return 0;
+    // The image-file library writes one temporary file in the target's
+    // folder and renames it into place: no cut-short file under the user's
+    // name, and no name another user could prepare.
+    return static_cast<unsigned int>(m_obProgramFile->Save(m_Parameters.m_strUploadPathFile));
 }
 
 bool CUpload::ImageChecksum(uint32_t& crc) const

@@ -31,9 +31,6 @@ public:
     void CalculatePercent() override;
     using COperation::CalculatePercent;
 
-    // The temporary file the image is written to before it is renamed into
-    // place: same folder, same extension.
-    static std::string TemporaryPathFor(const std::string& path);
     // The firmware checksum of the sectors read, in address order; false
     // before they were all read.
     bool ImageChecksum(uint32_t& crc) const;

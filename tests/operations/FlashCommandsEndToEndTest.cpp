@@ -3,6 +3,8 @@
 
 #include "FlashOnSim.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -10,6 +12,25 @@
 #include <vector>
 
 namespace {
+
+// Files in the scratch folder other than the given ones.
+std::vector<std::string> OtherFiles(const std::string& folder, const std::vector<std::string>& known)
+{
+    std::vector<std::string> out;
+    FILE* list = popen(("ls -A '" + folder + "'").c_str(), "r");
+    if (!list)
+        return out;
+    char line[512];
+    while (std::fgets(line, sizeof line, list)) {
+        std::string name(line);
+        if (!name.empty() && name.back() == '\n')
+            name.pop_back();
+        if (std::find(known.begin(), known.end(), name) == known.end())
+            out.push_back(name);
+    }
+    pclose(list);
+    return out;
+}
 
 TEST_P(FlashOnSim, DownloadHexAndSrecWithAndWithoutOptimise)
 {
@@ -111,20 +132,43 @@ TEST_P(FlashOnSim, NoOldDataStaysInTheSectorsTheImageCovers)
     }
 }
 
+// Uploaded files are made as the user's umask says (a replaced file keeps
+// its permissions), through a temporary file nobody can predict: names
+// that another user prepared in the folder do not stop the upload.
 TEST_P(FlashOnSim, UploadRoundTripInEachFormat)
 {
     ASSERT_TRUE(StartSim());
     const Bytes image = RandomBytes(3 * 2048, 3);
     WriteFile(m_dir / "app.bin", image);
+    WriteFile(m_dir / "up.s19", Bytes(10, 'x'));
+    ASSERT_EQ(chmod((m_dir / "up.s19").c_str(), 0640), 0);
+    const mode_t umaskBefore = umask(077);
     ProgramRun run = Run({"-d", "--fn", m_dir / "app.bin", "--v",
                           "-u", "--sec", "0-2", "--fn", m_dir / "up.bin",
                           "-u", "--sec", "1-1", "--sec", "0-0", "--fn", m_dir / "up.hex",
                           "-u", "--sec", "0-2", "--fn", m_dir / "up.s19",
                           // without a value "--sec" reads sector 0
-                          "-u", "--sec", "--fn", m_dir / "first.bin", "-u", "--fn", m_dir / "last.bin", "--sec"});
+                          "-u", "--sec", "--fn", m_dir / "first.bin", "-u", "--fn", m_dir / "last.bin", "--sec"},
+                         120, SignalWhen(), "mkdir .tarnflash-$$-up.bin .tarnflash-$$-up.hex");
+    umask(umaskBefore);
     ASSERT_EQ(run.exitCode, 0) << run.out;
     EXPECT_TRUE(Contains(run.out, "Upload successfully!")) << run.out;
     EXPECT_EQ(ReadFile(m_dir / "up.bin"), image);
+    const struct {
+        const char* name;
+        mode_t mode;
+    } modes[] = {{"up.bin", 0600}, {"up.hex", 0600}, {"up.s19", 0640}, {"first.bin", 0600}};
+    for (const auto& m : modes) {
+        struct stat st;
+        ASSERT_EQ(stat((m_dir / m.name).c_str(), &st), 0) << m.name;
+        EXPECT_EQ(st.st_mode & 07777, m.mode) << m.name;
+    }
+    // Nothing but the uploads and the two prepared folders is left.
+    const std::vector<std::string> others = OtherFiles(
+        m_dir.path(), {"app.bin", "chip.state", "flash.dump", "up.bin", "up.hex", "up.s19", "first.bin", "last.bin"});
+    EXPECT_EQ(others.size(), 2u);
+    for (const std::string& name : others)
+        EXPECT_EQ(name.rfind(".tarnflash-", 0), 0u) << name;
     for (const char* name : {"first.bin", "last.bin"})
         EXPECT_EQ(ReadFile(m_dir / name), Bytes(image.begin(), image.begin() + 2048)) << name;
     // Sectors given out of order and repeated come back sorted, once each.
@@ -263,24 +307,6 @@ TEST_P(FlashOnSim, BadRequestsGiveTheirTextAndExitCode)
     EXPECT_EQ(Flash(), Erased(256 * 1024)) << "no bad request may touch the chip";
 }
 
-// Files in the scratch folder other than the given ones.
-std::vector<std::string> OtherFiles(const std::string& folder, const std::vector<std::string>& known)
-{
-    std::vector<std::string> out;
-    FILE* list = popen(("ls -A '" + folder + "'").c_str(), "r");
-    if (!list)
-        return out;
-    char line[512];
-    while (std::fgets(line, sizeof line, list)) {
-        std::string name(line);
-        if (!name.empty() && name.back() == '\n')
-            name.pop_back();
-        if (std::find(known.begin(), known.end(), name) == known.end())
-            out.push_back(name);
-    }
-    pclose(list);
-    return out;
-}
 
 TEST_P(FlashOnSim, ReadProtectedChipFailsEveryFlashCommand)
 {

@@ -52,8 +52,10 @@ protected:
 
     // One run of the program. Each run gets a freshly started simulator (the
     // chip keeps its memory), as a chip would after a power cycle.
+    // shellFirst: shell commands run in the test folder before the program,
+    // in the process that then becomes the program ($$ is its process id).
     ProgramRun Run(const std::vector<std::string>& commands, int timeoutSeconds = 120,
-                   const SignalWhen& signalWhen = SignalWhen())
+                   const SignalWhen& signalWhen = SignalWhen(), const std::string& shellFirst = std::string())
     {
         if (m_used) {
             m_sim.stop();
@@ -63,7 +65,10 @@ protected:
         m_used = true;
         std::vector<std::string> args = {GetParam().connect, "--pn", m_sim.portName()};
         args.insert(args.end(), commands.begin(), commands.end());
-        return RunProgram(TARNFLASH_BINARY, args, m_dir.path(), timeoutSeconds, signalWhen);
+        if (shellFirst.empty())
+            return RunProgram(TARNFLASH_BINARY, args, m_dir.path(), timeoutSeconds, signalWhen);
+        args.insert(args.begin(), {"-c", shellFirst + "; exec \"$0\" \"$@\"", TARNFLASH_BINARY});
+        return RunProgram("/bin/sh", args, m_dir.path(), timeoutSeconds, signalWhen);
     }
 
     // The chip's main flash as the simulator dumps it when it stops.
