@@ -36,6 +36,45 @@ speed_t tableSpeed(int rate) {
   }
 }
 
+// Whether the kernel's terminal drivers own these device numbers (serial
+// ports, USB adapters, pseudo-terminal slaves), from /proc/tty/drivers; a
+// system without that list lets every character device pass. The multiplexer
+// /dev/ptmx, the master sides and /dev/tty (the caller's own terminal) are
+// no ports.
+bool terminalDriverOwns(dev_t rdev) {
+  FILE* f = std::fopen("/proc/tty/drivers", "re");
+  if (f == nullptr) return true;
+  const unsigned devMajor = major(rdev), devMinor = minor(rdev);
+  bool owned = false;
+  char line[256];
+  while (!owned && std::fgets(line, sizeof line, f)) {
+    char node[128], minors[64], type[64];
+    unsigned m = 0, first = 0, last = 0;
+    if (std::sscanf(line, "%*s %127s %u %63s %63s", node, &m, minors, type) != 4 || m != devMajor) continue;
+    const int parts = std::sscanf(minors, "%u-%u", &first, &last);
+    if (parts < 1) continue;
+    if (parts == 1) last = first;
+    if (devMinor < first || devMinor > last) continue;
+    const std::string n(node), t(type);
+    owned = t != "pty:master" && n != "/dev/ptmx" && t.rfind("system:/dev/tty", 0) != 0;
+  }
+  std::fclose(f);
+  return owned;
+}
+
+// Empty when the path names a terminal device; else what it is. Decided
+// before the path is opened: opening some devices has effects of its own
+// (a watchdog starts, a FIFO's writer is released).
+std::string notATerminal(const struct stat& st) {
+  if (S_ISCHR(st.st_mode)) return terminalDriverOwns(st.st_rdev) ? std::string() : "a device that is no terminal";
+  if (S_ISREG(st.st_mode)) return "a regular file";
+  if (S_ISDIR(st.st_mode)) return "a folder";
+  if (S_ISFIFO(st.st_mode)) return "a FIFO";
+  if (S_ISSOCK(st.st_mode)) return "a socket";
+  if (S_ISBLK(st.st_mode)) return "a block device";
+  return "no device";
+}
+
 }  // namespace
 
 unsigned int SerialStandardSpeed(unsigned long rate) {
@@ -127,12 +166,32 @@ bool CSerialPortLinux::openPort() {
       !(m_stopbits >= 1.0f && m_stopbits <= 2.0f))
     return false;
 
+  struct stat named;
+  if (stat(path.c_str(), &named) != 0) {
+    reportOpenFailure(path, errno);
+    return false;
+  }
+  const std::string what = notATerminal(named);
+  if (!what.empty()) {
+    std::fprintf(stderr, "Open serial port failed(%s): %s, not a terminal device; it was not opened\n",
+                 path.c_str(), what.c_str());
+    return false;
+  }
   // Not inherited by programs this process starts: they would keep the
   // port, and its lock, open after it is closed here.
   fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     reportOpenFailure(path, errno);
     fd = -1;
+    return false;
+  }
+  // The device opened is the one that was checked (the name was not
+  // pointed elsewhere in between).
+  struct stat opened;
+  if (fstat(fd, &opened) != 0 || opened.st_rdev != named.st_rdev || opened.st_ino != named.st_ino ||
+      opened.st_dev != named.st_dev) {
+    std::fprintf(stderr, "Open serial port failed(%s): the name changed while it was opened\n", path.c_str());
+    release();
     return false;
   }
   if (fcntl(fd, F_SETFL, 0) < 0) {

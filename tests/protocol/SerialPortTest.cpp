@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <stdlib.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -278,20 +279,40 @@ TEST(SerialPort, OpenFailuresCloseEverythingAndSayWhy) {
   EXPECT_FALSE(p.isConnected);
   EXPECT_EQ(-1, p.fd);
 
-  // A device that is not a terminal.
-  char path[] = "/tmp/protocol_serial_XXXXXX";
-  int f = mkstemp(path);
-  ASSERT_GE(f, 0);
-  close(f);
-  CSerialPortLinux file;
-  configure(file, path, 115200, 8, 2, 1.0f);
-  testing::internal::CaptureStderr();
-  EXPECT_FALSE(file.openPort());
-  err = testing::internal::GetCapturedStderr();
-  EXPECT_EQ(0u, err.find("Standard input is not a terminal device"));
-  EXPECT_FALSE(file.isConnected);
-  EXPECT_EQ(-1, file.fd);
-  unlink(path);
+  // A path that names no terminal is refused before it is opened: opening
+  // some files has effects of its own (a FIFO's writer goes on, a watchdog
+  // starts).
+  char dir[] = "/tmp/protocol_serial_XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(dir));
+  const std::string file = std::string(dir) + "/file", fifo = std::string(dir) + "/fifo";
+  close(open(file.c_str(), O_CREAT | O_WRONLY, 0600));
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  const struct {
+    std::string path;
+    const char* what;
+  } notTerminals[] = {{file, "a regular file"}, {fifo, "a FIFO"}, {"/dev/null", "a device that is no terminal"},
+                      {dir, "a folder"}};
+  for (const auto& c : notTerminals) {
+    SCOPED_TRACE(c.path);
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, c.path.c_str(), IN_OPEN), 0);
+    CSerialPortLinux other;
+    configure(other, c.path, 115200, 8, 2, 1.0f);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(other.openPort());
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ("Open serial port failed(" + c.path + "): " + c.what + ", not a terminal device; it was not opened\n",
+              err);
+    EXPECT_FALSE(other.isConnected);
+    EXPECT_EQ(-1, other.fd);
+    char events[256];
+    EXPECT_EQ(-1, read(watch, events, sizeof events)) << "the path was opened";
+    close(watch);
+  }
+  unlink(file.c_str());
+  unlink(fifo.c_str());
+  rmdir(dir);
 }
 
 TEST(SerialPort, RefusesSettingsWithoutSystemCalls) {
