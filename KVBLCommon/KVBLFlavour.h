@@ -28,7 +28,10 @@
 //                      sequences differ throughout); it can use the helpers
 //                      of KVBLRequest.h so no check is written twice,
 //       `onSlibStatus` told the first status word after KVBL_GetSlibStatus,
-//       `exactRate`    the serial port runs at exactly the user's rate.
+//       `exactRate`    the serial port runs at exactly the user's rate,
+//       `readRange`/`writeRange` whole ranges for KVBL_UPLOAD, KVBL_VERIFY
+//                      and KVBL_DNLOAD, for links whose requests carry more
+//                      than a packet (DFU).
 //
 // Frames reach the serial port through kvbl::LineSend / kvbl::LineReceive
 // (KVBLPorts.h); waits go through kvbl::Sleep so that tests need not sleep.
@@ -80,6 +83,11 @@ struct Flavour {
   BYTE (*sendRQ)(HANDLE h, LPKVBL_Request rq);
   void (*onSlibStatus)(DWORD slibStatus);
   bool exactRate;
+  // Reads / writes [address, address + length) (length > 0, the range and
+  // the command flag checked) in as few requests as the link allows, in
+  // place of one READ or WRITE per packet. A write's length is even.
+  BYTE (*readRange)(HANDLE h, DWORD address, BYTE* data, DWORD length);
+  BYTE (*writeRange)(HANDLE h, DWORD address, const BYTE* data, DWORD length);
 };
 
 // KVBL_GET's protocol-variant step (KVBLAckValue.cpp): ACK_VALUE becomes

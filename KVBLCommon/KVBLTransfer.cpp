@@ -2,6 +2,7 @@
 // counting. Every packet goes through KVBL_READ / KVBL_WRITE (or the same
 // WRITE request for an even-padded tail), so their checks hold here too.
 #include <cstring>
+#include <vector>
 
 #include "KVBLCall.h"
 #include "KVBLPorts.h"
@@ -45,6 +46,55 @@ BYTE eraseGroups(HANDLE h, BYTE cmd, WORD count, const BYTE* pSectors) {
 
 bool isSpecialCode(WORD n) { return n >= KVBL_ERASE_CODE_BLOCK; }  // 0xFFFB..0xFFFF
 
+DWORD packets(DWORD length, DWORD P) { return (length + P - 1) / P; }
+
+// For a flavour that moves whole ranges: the runs of packets a transfer
+// sends, [offset, offset + length) each, in address order. With skipFF the
+// packets that are all 0xFF are left out, as the packet loops leave them.
+template <typename Run>
+BYTE eachRun(const BYTE* data, DWORD length, DWORD P, bool skipFF, Run run) {
+  for (DWORD off = 0; off < length;) {
+    DWORD end = off;
+    while (end < length) {
+      const DWORD n = length - end < P ? length - end : P;
+      if (skipFF && allFF(data + end, n)) break;
+      end += n;
+    }
+    if (end > off) {
+      const BYTE r = run(off, end - off);
+      if (r != SUCCESS) return r;
+      off = end;
+    } else {
+      off += length - off < P ? length - off : P;  // a blank packet
+    }
+  }
+  return SUCCESS;
+}
+
+BYTE verifyRanges(const Call& c, DWORD address, const BYTE* expected, DWORD length, bool skipFF) {
+  std::vector<BYTE> back;
+  return eachRun(expected, length, PacketSize(c.port), skipFF, [&](DWORD off, DWORD n) -> BYTE {
+    back.assign(n, 0xFF);
+    const BYTE r = c.f->readRange(c.h, address + off, back.data(), n);
+    if (r != SUCCESS) return r;
+    return std::memcmp(back.data(), expected + off, n) == 0 ? SUCCESS : CMD_NOT_ALLOWED;
+  });
+}
+
+// Writes in whole runs; a run of odd length is padded with the byte the
+// flash holds after it, as the packet loop pads its tail.
+BYTE downloadRanges(const Call& c, DWORD address, const BYTE* data, DWORD length, bool skipFF) {
+  std::vector<BYTE> even;
+  return eachRun(data, length, PacketSize(c.port), skipFF, [&](DWORD off, DWORD n) -> BYTE {
+    if ((n & 1u) == 0) return c.f->writeRange(c.h, address + off, data + off, n);
+    even.assign(data + off, data + off + n);
+    even.push_back(0xFF);
+    const BYTE r = c.f->readRange(c.h, address + off + n, &even[n], 1);
+    if (r != SUCCESS) return r;
+    return c.f->writeRange(c.h, address + off, even.data(), n + 1);
+  });
+}
+
 }  // namespace
 
 extern "C" {
@@ -56,6 +106,10 @@ KVBL_API BYTE KVBL_UPLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length
   if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
   if (!Fits32(Address, Length)) return INPUT_PARAMS_ERROR;
   const DWORD P = PacketSize(c.port);
+  if (c.f->readRange && Length > 0) {
+    if ((r = c.f->readRange(hCOM, Address, pData, Length)) == SUCCESS) Progress += packets(Length, P);
+    return r;
+  }
   BYTE buf[KVBL_MAX_PACKET];
   for (DWORD off = 0; off < Length;) {
     const DWORD n = Length - off < P ? Length - off : P;
@@ -76,6 +130,11 @@ KVBL_API BYTE KVBL_VERIFY(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length
   if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
   if (!Fits32(Address, Length)) return INPUT_PARAMS_ERROR;
   const DWORD P = PacketSize(c.port);
+  if (c.f->readRange && Length > 0) {
+    if ((r = verifyRanges(c, Address, pData, Length, bTruncateLeadFFForDnLoad != 0)) == SUCCESS)
+      Progress += packets(Length, P);
+    return r;
+  }
   BYTE buf[KVBL_MAX_PACKET];
   for (DWORD off = 0; off < Length;) {
     const DWORD n = Length - off < P ? Length - off : P;
@@ -98,6 +157,11 @@ KVBL_API BYTE KVBL_DNLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length
   if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
   if (!Fits32(Address, Length)) return INPUT_PARAMS_ERROR;
   const DWORD P = PacketSize(c.port);
+  if (c.f->writeRange && c.f->readRange && Length > 0) {
+    if ((r = downloadRanges(c, Address, pData, Length, bTruncateLeadFFForDnLoad != 0)) == SUCCESS)
+      Progress += packets(Length, P);
+    return r;
+  }
   const DWORD full = Length / P, tail = Length % P;
   BYTE buf[KVBL_MAX_PACKET];
   for (DWORD i = 0; i < full; ++i) {

@@ -2,10 +2,12 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "DfuLine.h"
 #include "DfuTarget.h"
 #include "KVBLPorts.h"
+#include "KVBLLIB.h"
 #include "KVBLRequest.h"
 
 namespace kvdfu {
@@ -31,15 +33,19 @@ CDfuLine* lineOf(HANDLE h) {
   return g_lines[port].get();
 }
 
-CDfuTarget targetOf(CDfuLine* line) {
-  return CDfuTarget(line->device(), static_cast<unsigned>(line->m_timeout));
+CDfuTarget targetOf(CDfuLine* line) { return CDfuTarget(*line); }
+
+// The port's line, made when first needed (it keeps the port's binding
+// while the port is closed).
+CDfuLine* lineFor(int port) {
+  if (!g_lines[port]) g_lines[port].reset(new CDfuLine());
+  return g_lines[port].get();
 }
 
 BYTE open(HANDLE h) {
   const int port = kvbl::PortOf(h);
   if (port < 0) return INPUT_PARAMS_ERROR;
-  if (!g_lines[port]) g_lines[port].reset(new CDfuLine());
-  CDfuLine* line = g_lines[port].get();
+  CDfuLine* line = lineFor(port);
   line->m_nPortNum = port;
   if (!line->openPort()) return CANT_OPEN_COM;
   kvbl::ReplaceLine(port, line);
@@ -88,7 +94,9 @@ BYTE get(HANDLE h, CDfuLine* line) {
   if (line->lists(kCmdErase)) w.t.ERASE_EXT_CMD = 1, ++count;
   if (line->lists(kCmdReadUnprotect)) w.t.ACCESS_PERM_UNPROTECT_CMD = 1, ++count;
   for (uint8_t code : kResettingCommands)
-    if (line->lists(code) && kvbl::SetCommandFlag(&w.t, code)) ++count;
+    if (code != RESET_MCU_CMD && line->lists(code) && kvbl::SetCommandFlag(&w.t, code)) ++count;
+  // A chip can always be restarted: by its reset command, else a USB reset.
+  w.t.RESET_MCU_CMD = 1, ++count;
   w.t.CmdCount = count;
   w.t.Version = id.version;
   w.store();
@@ -192,11 +200,30 @@ bool isResetting(BYTE cmd) {
   return cmd == ACCESS_PERM_UNPROTECT_CMD;
 }
 
+// Whole ranges for the block transfers of the command layer: one UPLOAD or
+// DNLOAD per transfer-size block instead of a request per packet.
+BYTE readRange(HANDLE h, DWORD address, BYTE* data, DWORD length) {
+  CDfuLine* line = lineOf(h);
+  if (line == nullptr) return NO_CON_AVAILABLE;
+  line->errorStatus() = DfuErrorStatus();
+  if (!line->lists(kCmdSetAddress)) return CMD_NOT_ALLOWED;
+  return targetOf(line).upload(static_cast<uint32_t>(address), data, static_cast<uint32_t>(length));
+}
+
+BYTE writeRange(HANDLE h, DWORD address, const BYTE* data, DWORD length) {
+  CDfuLine* line = lineOf(h);
+  if (line == nullptr) return NO_CON_AVAILABLE;
+  line->errorStatus() = DfuErrorStatus();
+  if (!line->lists(kCmdSetAddress)) return CMD_NOT_ALLOWED;
+  return targetOf(line).download(static_cast<uint32_t>(address), data, static_cast<uint32_t>(length));
+}
+
 }  // namespace
 
 BYTE SendRQ(HANDLE h, LPKVBL_Request rq) {
   CDfuLine* line = lineOf(h);
   if (line == nullptr) return NO_CON_AVAILABLE;
+  line->errorStatus() = DfuErrorStatus();
   BYTE r = kvbl::ValidateRequest(rq);
   if (r != SUCCESS) return r;
   const BYTE cmd = rq->_cmd;
@@ -220,6 +247,7 @@ BYTE SendRQ(HANDLE h, LPKVBL_Request rq) {
     default:
       break;
   }
+  if (cmd == RESET_MCU_CMD) return targetOf(line).restart();
   if (isResetting(cmd) && line->lists(cmd)) return resettingCommand(line, rq);
   return CMD_NOT_ALLOWED;  // no DFU counterpart, or not listed by the device
 }
@@ -235,7 +263,38 @@ const kvbl::Flavour kFlavour = [] {
   f.open = open;
   f.close = close;
   f.sendRQ = SendRQ;
+  f.readRange = readRange;
+  f.writeRange = writeRange;
   return f;
 }();
 
 }  // namespace kvdfu
+
+KVBL_API BYTE KVBL_BindDFUDevice(HANDLE hCOM, const char* deviceInfo) {
+  const int port = kvbl::PortOf(hCOM);
+  if (port < 0) return INPUT_PARAMS_ERROR;
+  const std::string info = deviceInfo ? std::string(deviceInfo, strnlen(deviceInfo, KVBL_DFU_INFO_LENGTH)) : "";
+  std::string path, serial;
+  if (!info.empty()) {
+    // "usb:1-4.2 1209:4b56 serial=KV0001", as KVBL_GetKVDeviceList gives it.
+    const size_t blank = info.find(' '), at = info.find(" serial=");
+    if (info.compare(0, 4, "usb:") != 0 || blank == std::string::npos || blank <= 4 || at == std::string::npos)
+      return INPUT_PARAMS_ERROR;
+    path = info.substr(4, blank - 4);
+    serial = info.substr(at + 8);
+  }
+  kvdfu::lineFor(port)->bind(path, serial);
+  return SUCCESS;
+}
+
+KVBL_API BYTE KVBL_GetDFUStatus(HANDLE hCOM, LPBYTE pStatus, LPBYTE pState) {
+  const int port = kvbl::PortOf(hCOM);
+  if (port < 0 || !pStatus || !pState) return INPUT_PARAMS_ERROR;
+  *pStatus = 0;
+  *pState = 0;
+  if (kvdfu::g_lines[port]) {
+    *pStatus = kvdfu::g_lines[port]->errorStatus().status;
+    *pState = kvdfu::g_lines[port]->errorStatus().state;
+  }
+  return SUCCESS;
+}

@@ -69,13 +69,17 @@ bool IsKv32Identity(const std::string& text) { return ParseIdentity(text).hasId;
 
 bool CDfuLine::openPort() {
   if (isConnected) return true;
-  m_dev = OpenDfuDevice(m_nPortNum, m_error);
+  DfuChoice choice = m_choice;
+  if (!choice.byPlace()) choice.index = m_nPortNum;
+  m_dev = OpenDfuDevice(choice, m_error);
   if (!m_dev) {
     NoteDfuProblem(m_error);
     return false;
   }
   m_identity = ParseIdentity(m_dev->identity());
   commands.clear();
+  m_session.forget();
+  m_status = DfuErrorStatus();
   isConnected = true;
   return true;
 }
@@ -83,7 +87,14 @@ bool CDfuLine::openPort() {
 void CDfuLine::closePort() {
   m_dev.reset();
   commands.clear();
+  m_session.forget();
   isConnected = false;
+}
+
+void CDfuLine::bind(const std::string& path, const std::string& serial) {
+  m_choice = DfuChoice();
+  m_choice.path = path;
+  m_choice.serial = path.empty() ? std::string() : serial;
 }
 
 bool CDfuLine::lists(uint8_t code) const {

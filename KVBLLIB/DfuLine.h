@@ -34,10 +34,31 @@ DfuIdentity ParseIdentity(const std::string& text);
 // could not be opened, and why), kept for KVBL_GetKVDeviceProblems.
 void NoteDfuProblem(const std::string& text);
 
+// What the host knows of the device's side between requests, so that
+// consecutive transfers need not ask: the state it left the device in, the
+// address pointer, and the data block that would follow on. Forgotten after
+// any failure (the next exchange asks the device first).
+struct DfuSession {
+  bool stateKnown = false;
+  uint8_t state = 2;        // dfuIDLE, dfuDNLOAD-IDLE or dfuUPLOAD-IDLE
+  bool followOn = false;    // a data block at nextAddress needs no new pointer
+  uint16_t nextBlock = 2;
+  uint32_t nextAddress = 0;
+  void forget() { *this = DfuSession(); }
+};
+
+// The last error status the device reported (bStatus != OK), kept until the
+// next call on the port begins; 0 when there was none.
+struct DfuErrorStatus {
+  uint8_t status = 0;
+  uint8_t state = 0;
+};
+
 class CDfuLine : public CSerialPort {
  public:
-  // Opens the DFU device whose listing index is m_nPortNum; getErrorMsg()
-  // then says why it could not be.
+  // Opens the chip the port is bound to (KVBL_BindDFUDevice), else the one
+  // whose listing index is m_nPortNum; getErrorMsg() then says why it could
+  // not be.
   bool openPort() override;
   void closePort() override;
   bool isOpened() override { return isConnected; }
@@ -60,15 +81,26 @@ class CDfuLine : public CSerialPort {
   bool getCd() override { return false; }
   std::string getErrorMsg() override { return m_error; }
 
+  // Binds the port to the chip at a place on the bus with a serial number:
+  // every later open, the first and each reopen after the chip restarted,
+  // reaches that chip or none. An empty path unbinds (open by index again).
+  void bind(const std::string& path, const std::string& serial);
+  bool bound() const { return m_choice.byPlace(); }
+
   CUsbDevice* device() { return m_dev.get(); }
   const DfuIdentity& identity() const { return m_identity; }
+  DfuSession& session() { return m_session; }
+  DfuErrorStatus& errorStatus() { return m_status; }
   // Block-0 codes the device listed at the last GET.
   std::vector<uint8_t> commands;
   bool lists(uint8_t code) const;
 
  private:
   std::unique_ptr<CUsbDevice> m_dev;
+  DfuChoice m_choice;
   DfuIdentity m_identity;
+  DfuSession m_session;
+  DfuErrorStatus m_status;
   std::string m_error;
 };
 

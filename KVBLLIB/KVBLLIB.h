@@ -38,6 +38,20 @@ KVBL_CONSTANT(int, KVBL_DFU_PROBLEM_LENGTH, 256);  // characters per DFU problem
 // busy, gone). *pCount: capacity on entry, texts on return.
 KVBL_API BYTE KVBL_GetKVDeviceProblems(LPBYTE pCount, char (*Texts)[KVBL_DFU_PROBLEM_LENGTH]);
 
+// Binds a DFU port to one chip of the list: its opens, the first and every
+// reopen after the chip restarted, reach only the device at that place on
+// the bus with that serial number, wherever it is in the list by then (a
+// chip that re-enumerates may come back after the other boards); an open
+// finds no device while it is away. deviceInfo: an entry of
+// KVBL_GetKVDeviceList as it was given; null or empty unbinds (the port
+// number is the index in the list again). Kept while the port is closed.
+KVBL_API BYTE KVBL_BindDFUDevice(HANDLE hCOM, const char* deviceInfo);
+
+// The DFU status (bStatus, 0x01 errTARGET .. 0x0F errSTALLEDPKT) and state
+// the device reported when the last call on the port failed on it; 0 and 0
+// when that call saw no error status.
+KVBL_API BYTE KVBL_GetDFUStatus(HANDLE hCOM, LPBYTE pStatus, LPBYTE pState);
+
 #ifdef __cplusplus
 }  // extern "C"
 #endif

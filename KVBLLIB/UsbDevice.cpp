@@ -25,6 +25,7 @@ struct DfuInterface {
   int alt = 0;
   uint8_t stringIndex = 0;
   uint16_t transferSize = 0;
+  uint8_t attributes = 0;
 };
 
 // The DFU-mode interface of a device; false when it has none.
@@ -49,8 +50,10 @@ bool findDfuInterface(libusb_device* dev, DfuInterface* out) {
       for (int off = 0; x && off + 2 <= d.extra_length && x[off] >= 2;) {
         const int len = x[off];
         if (off + len > d.extra_length) break;
-        if (x[off + 1] == kFunctionalDescriptor && len >= 7)
+        if (x[off + 1] == kFunctionalDescriptor && len >= 7) {
+          out->attributes = x[off + 2];
           out->transferSize = static_cast<uint16_t>(x[off + 5] | (x[off + 6] << 8));
+        }
         off += len;
       }
     }
@@ -60,8 +63,9 @@ bool findDfuInterface(libusb_device* dev, DfuInterface* out) {
 
 class CLibusbDevice : public CUsbDevice {
  public:
-  CLibusbDevice(libusb_context* ctx, libusb_device_handle* h, const DfuInterface& itf, const std::string& identity)
-      : m_ctx(ctx), m_h(h), m_itf(itf), m_identity(identity) {}
+  CLibusbDevice(libusb_context* ctx, libusb_device_handle* h, const DfuInterface& itf, const std::string& identity,
+                const DfuListing& listing)
+      : m_ctx(ctx), m_h(h), m_itf(itf), m_identity(identity), m_listing(listing) {}
   ~CLibusbDevice() override {
     libusb_release_interface(m_h, m_itf.number);
     libusb_close(m_h);
@@ -76,12 +80,20 @@ class CLibusbDevice : public CUsbDevice {
   }
   const std::string& identity() const override { return m_identity; }
   uint16_t transferSize() const override { return m_itf.transferSize; }
+  uint8_t attributes() const override { return m_itf.attributes; }
+  int reset() override {
+    const int r = libusb_reset_device(m_h);
+    // NOT_FOUND: the device came back as a new one (the reset took place).
+    return r == LIBUSB_ERROR_NOT_FOUND || r == LIBUSB_ERROR_NO_DEVICE ? 0 : r;
+  }
+  const DfuListing& listing() const override { return m_listing; }
 
  private:
   libusb_context* m_ctx;
   libusb_device_handle* m_h;
   DfuInterface m_itf;
   std::string m_identity;
+  DfuListing m_listing;
 };
 
 // A string descriptor as text; empty when the device has none.
@@ -107,20 +119,22 @@ std::string reasonOf(int error) {
   switch (error) {
     case LIBUSB_ERROR_ACCESS:
       return "no permission to open it (the udev rule installed with tarnflash gives it to the logged-in user)";
-    case LIBUSB_ERROR_BUSY: return "busy: another program has claimed it";
+    case LIBUSB_ERROR_BUSY: return "busy: another program has claimed its DFU interface";
     case LIBUSB_ERROR_NO_DEVICE: return "gone from the bus";
     case LIBUSB_ERROR_NOT_FOUND: return "its DFU interface is gone";
     default: return "USB error " + std::to_string(error);
   }
 }
 
-// Opens every KV32 chip in DFU mode in bus order and hands it to take(),
+// Opens every KV32 chip in DFU mode in bus order (with onlyPath, only the
+// device at that place: the others are not touched) and hands it to take(),
 // which keeps the handle by returning true (the walk then stops). Devices
 // that cannot be opened are told in problems. False when the bus cannot be
 // enumerated.
 using Take = std::function<bool(const DfuInterface&, const DfuListing&, const std::string& identity,
                                 libusb_device_handle*)>;
-bool walkBus(libusb_context* ctx, std::vector<std::string>& problems, const Take& take) {
+bool walkBus(libusb_context* ctx, std::vector<std::string>& problems, const Take& take,
+             const std::string& onlyPath = std::string()) {
   libusb_device** list = nullptr;
   const ssize_t n = libusb_get_device_list(ctx, &list);
   if (n < 0) return false;
@@ -132,6 +146,7 @@ bool walkBus(libusb_context* ctx, std::vector<std::string>& problems, const Take
     listing.vendor = dd.idVendor;
     listing.product = dd.idProduct;
     listing.path = pathOf(list[i]);
+    if (!onlyPath.empty() && listing.path != onlyPath) continue;
     libusb_device_handle* h = nullptr;
     const int opened = libusb_open(list[i], &h);
     if (opened != 0) {
@@ -169,33 +184,45 @@ bool ListDfuDevices(std::vector<DfuListing>& devices, std::vector<std::string>& 
   return walked;
 }
 
-std::unique_ptr<CUsbDevice> OpenDfuDevice(int index, std::string& why) {
+std::unique_ptr<CUsbDevice> OpenDfuDevice(const DfuChoice& choice, std::string& why) {
   why.clear();
-  if (index < 0) return nullptr;
+  if (!choice.byPlace() && choice.index < 0) return nullptr;
   libusb_context* ctx = nullptr;
   if (libusb_init(&ctx) != 0) {
     why = "USB cannot be used";
     return nullptr;
   }
+  const std::string wanted = choice.byPlace() ? "KV32 DFU device usb:" + choice.path + " serial=" + choice.serial
+                                              : std::string();
   std::vector<std::string> problems;
   int seen = 0;
   std::unique_ptr<CUsbDevice> device;
   walkBus(ctx, problems, [&](const DfuInterface& itf, const DfuListing& listing, const std::string& identity,
                              libusb_device_handle* h) {
-    if (seen++ != index) return false;
+    if (choice.byPlace() ? listing.path != choice.path || listing.serial != choice.serial : seen++ != choice.index)
+      return false;
     int claimed = libusb_claim_interface(h, itf.number);
     if (claimed == 0 && itf.alt != 0) claimed = libusb_set_interface_alt_setting(h, itf.number, itf.alt);
     if (claimed != 0) {
-      why = "KV32 DFU device at usb " + listing.path + ": " + reasonOf(claimed);
+      std::string reason = reasonOf(claimed);
+      if (claimed == LIBUSB_ERROR_BUSY && libusb_kernel_driver_active(h, itf.number) == 1)
+        reason = "a kernel driver holds its DFU interface (no other program can use it while it does)";
+      why = "KV32 DFU device at usb " + listing.path + ": " + reason;
       libusb_close(h);
       return true;
     }
-    device.reset(new CLibusbDevice(ctx, h, itf, identity));
+    device.reset(new CLibusbDevice(ctx, h, itf, identity, listing));
     return true;
-  });
+  }, choice.path);
   if (device) return device;
-  if (why.empty())
-    why = problems.empty() ? "no KV32 DFU device at this place of the list" : problems.front();
+  if (why.empty()) {
+    // The chosen chip itself may be among the devices that could not be
+    // opened to be identified.
+    if (choice.byPlace() && !problems.empty()) why = problems.front();
+    if (why.empty())
+      why = choice.byPlace() ? wanted + ": not on the bus"
+                             : problems.empty() ? "no KV32 DFU device at this place of the list" : problems.front();
+  }
   libusb_exit(ctx);
   return nullptr;
 }
@@ -207,7 +234,7 @@ bool ListDfuDevices(std::vector<DfuListing>& devices, std::vector<std::string>&)
   return false;
 }
 
-std::unique_ptr<CUsbDevice> OpenDfuDevice(int, std::string& why) {
+std::unique_ptr<CUsbDevice> OpenDfuDevice(const DfuChoice&, std::string& why) {
   why = "built without USB support";
   return nullptr;
 }

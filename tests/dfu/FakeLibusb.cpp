@@ -9,13 +9,19 @@
 //   DFUFAKE_STATE   state file of the first KV32 device; the others add
 //                   "-SERIAL" to it
 //   DFUFAKE_ABSENT  1: no device is on the bus
-//   DFUFAKE_BUS     the devices in bus order, comma-separated:
+//   DFUFAKE_BUS     the devices in the order of their ports, comma-separated:
 //                   kv32:SERIAL    a KV32 chip with that serial number
 //                   denied:SERIAL  one the user may not open
+//                   busy:SERIAL    one another program has claimed
+//                   driver:SERIAL  one whose interface a kernel driver holds
+//                   gone:SERIAL    one that does not come back after a reset
 //                   foreign        another maker's device in DFU mode
 //                   (default: kv32:KV0001)
+//   DFUFAKE_FAULT   write: data downloads of every KV32 device end in
+//                   dfuERROR with errWRITE
 #include <libusb.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -56,6 +62,7 @@ void configureFromEnvironment() {
   const char* state = std::getenv("DFUFAKE_STATE");
   const char* layout = std::getenv("DFUFAKE_BUS");
   const char* absent = std::getenv("DFUFAKE_ABSENT");
+  const char* fault = std::getenv("DFUFAKE_FAULT");
   if (map == nullptr) return;  // no device at all
   const std::string chip = device ? device : "KV32S04";
   const std::string firstState = state ? state : "";
@@ -80,6 +87,10 @@ void configureFromEnvironment() {
     } else {
       firstChip = false;
       if (kind == "denied") d.openError = LIBUSB_ERROR_ACCESS;
+      d.claimedElsewhere = kind == "busy";
+      d.kernelDriver = kind == "driver";
+      d.comesBack = kind != "gone";
+      d.faults.failWrites = fault != nullptr && std::strcmp(fault, "write") == 0;
     }
     d.absent = absent != nullptr && std::strcmp(absent, "1") == 0;
   }
@@ -102,6 +113,8 @@ int LIBUSB_CALL libusb_init(libusb_context** ctx) {
 
 void LIBUSB_CALL libusb_exit(libusb_context*) {}
 
+// In the order the devices were enumerated: one that came back after a
+// reset is listed after those that stayed.
 ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context*, libusb_device*** list) {
   configureFromEnvironment();
   libusb_device** l = static_cast<libusb_device**>(std::calloc(kMaxDevices + 1, sizeof(libusb_device*)));
@@ -109,6 +122,9 @@ ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context*, libusb_device*** lis
   ssize_t n = 0;
   for (size_t k = 0; k < dfufake::Bus().size() && k < kMaxDevices; ++k)
     if (listed(k)) l[n++] = &g_devices[k];
+  std::stable_sort(l, l + n, [](libusb_device* a, libusb_device* b) {
+    return At(a->index).enumerationOrder() < At(b->index).enumerationOrder();
+  });
   *list = l;
   return n;
 }
@@ -129,7 +145,7 @@ int LIBUSB_CALL libusb_get_device_descriptor(libusb_device* dev, libusb_device_d
   return 0;
 }
 
-int LIBUSB_CALL libusb_get_config_descriptor(libusb_device*, uint8_t index,
+int LIBUSB_CALL libusb_get_config_descriptor(libusb_device* dev, uint8_t index,
                                              libusb_config_descriptor** config) {
   if (index != 0) return LIBUSB_ERROR_NOT_FOUND;
   auto* alt = new libusb_interface_descriptor();
@@ -140,7 +156,7 @@ int LIBUSB_CALL libusb_get_config_descriptor(libusb_device*, uint8_t index,
   alt->bInterfaceProtocol = 0x02;
   alt->iInterface = dfufake::kIdentityString;
   // DFU functional descriptor: download and upload capable, 2 KB transfers.
-  auto* extra = new unsigned char[9]{9, 0x21, 0x0B, 0xFF, 0x00,
+  auto* extra = new unsigned char[9]{9, 0x21, At(dev->index).attributes, 0xFF, 0x00,
                                      static_cast<unsigned char>(dfufake::kTransferSize & 0xFF),
                                      static_cast<unsigned char>(dfufake::kTransferSize >> 8), 0x1A,
                                      0x01};
@@ -197,7 +213,21 @@ void LIBUSB_CALL libusb_close(libusb_device_handle* handle) {
 
 int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* h, int number) {
   if (h->generation != At(h->index).generation()) return LIBUSB_ERROR_NO_DEVICE;
-  return number == 0 ? 0 : LIBUSB_ERROR_NOT_FOUND;
+  if (number != 0) return LIBUSB_ERROR_NOT_FOUND;
+  return At(h->index).claimedElsewhere || At(h->index).kernelDriver ? LIBUSB_ERROR_BUSY : 0;
+}
+
+int LIBUSB_CALL libusb_kernel_driver_active(libusb_device_handle* h, int) {
+  if (h->generation != At(h->index).generation()) return LIBUSB_ERROR_NO_DEVICE;
+  return At(h->index).kernelDriver ? 1 : 0;
+}
+
+// The device restarts and comes back as a new device; the handle reaches
+// nothing any more (libusb then answers NOT_FOUND).
+int LIBUSB_CALL libusb_reset_device(libusb_device_handle* h) {
+  if (h->generation != At(h->index).generation()) return LIBUSB_ERROR_NO_DEVICE;
+  At(h->index).usbReset();
+  return LIBUSB_ERROR_NOT_FOUND;
 }
 
 int LIBUSB_CALL libusb_release_interface(libusb_device_handle*, int) { return 0; }
