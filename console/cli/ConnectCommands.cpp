@@ -327,12 +327,16 @@ bool DFUConnect(int argc, char** argv, int& i, CCom*& com)
     devices.clear();
     g_shareParameter.str_DFUDevice = listed.value(chosen).substr(0, listed.value(chosen).find(' '));
     com->Close();
+    // From now on the port reaches this chip only, also when it comes back
+    // from a reset after the other boards on the bus.
+    (void)KVBL_BindDFUDevice(com->GetHandle(), listed.value(chosen).c_str());
     if (com->Open() != CResult::SUCCESS || com->GetBootLoader() == nullptr) {
         ReportDFUProblems();
         WriteInforAndWaitInput("Open DFU device error!");
         return false;
     }
     if (com->GetBootLoader()->Connect() != CResult::SUCCESS) {
+        ReportDFUProblems();
         WriteInforAndWaitInput("Unrecognized device...Please, reset your device then try again");
         return false;
     }

@@ -33,6 +33,19 @@ bool ShowsPercent(OP_Type type)
     return type == OP_ERASE || ShowsFileAndPercent(type);
 }
 
+// On a DFU link, what the device said of a failure that has no text of its
+// own.
+int ShownResult(int code)
+{
+    CCom* connection = g_shareParameter.c_obCCom;
+    if (connection == nullptr || connection->GetInterfaceType() != INTERFACE_DFU)
+        return code;
+    BYTE status = 0, state = 0;
+    if (KVBL_GetDFUStatus(connection->GetHandle(), &status, &state) != SUCCESS)
+        return code;
+    return CResult::ShownForDFU(code, status);
+}
+
 void StartOperation(COperation* operation, CCom* connection)
 {
     if (operation) {
@@ -135,7 +148,7 @@ void GetOperationInfo(InfoType type, void* info)
     case INFO_TYPE_ABEND: {
         const CAbendInfo* abend = static_cast<const CAbendInfo*>(info);
         out << std::endl;
-        out << CResult::GetInfoStringName(abend->m_iResult) << std::endl;
+        out << CResult::GetInfoStringName(ShownResult(abend->m_iResult)) << std::endl;
         g_shareParameter.c_OperationSucceedFlag = false;
         Stop();
         break;

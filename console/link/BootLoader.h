@@ -120,6 +120,9 @@ public:
     // the waiting. Returns the converted last open result when the port never
     // reopened, else the result of Connect().
     int ReconnectAfterReset(bool keepWaitingWithoutDevice, bool discardUserSystemData);
+    // On a DFU link: one line on standard error saying that the chip did not
+    // come back after `passes` reopen passes, with what the library knows.
+    void TellDFUDeviceGone(int passes) const;
 
     // The reopen passes of a reconnect, with the device-list check, the open
     // and the wait handed in. Each pass waits, then asks deviceListed(): false

@@ -4,6 +4,8 @@
 
 #include "link/BootLoader.h"
 
+#include "ShareParameter.h"
+
 #include "device/Device.h"
 #include "files/UserSystemDataFile.h"
 #include "link/ComManager.h"
@@ -19,6 +21,8 @@
 #include "usd/UserSystemData.h"
 
 #include <QThread>
+
+#include <iostream>
 
 #include <cstring>
 #include <vector>
@@ -173,14 +177,30 @@ int CBootLoader::ReconnectAfterReset(bool keepWaitingWithoutDevice, bool discard
     const ReopenOutcome outcome = ReopenPasses(
         keepWaitingWithoutDevice, [] { return CComManager::InitKVDFUDeviceList(); },
         [handle] { return Interface_Open(handle); }, [] { QThread::msleep(kReopenWaitMs); });
-    if (!outcome.reopened && !outcome.gaveUp)
+    if (!outcome.reopened && !outcome.gaveUp) {
+        TellDFUDeviceGone(outcome.passes);
         return CResult::Convert(static_cast<int>(outcome.lastOpen));
+    }
     if (discardUserSystemData) {
         delete m_ObUserSystemData;
         m_ObUserSystemData = nullptr;
     }
     QThread::msleep(kReconnectWaitMs);
-    return Connect();
+    const int connected = Connect();
+    if (connected != CResult::SUCCESS && !outcome.reopened)
+        TellDFUDeviceGone(outcome.passes);
+    return connected;
+}
+
+void CBootLoader::TellDFUDeviceGone(int passes) const
+{
+    if (m_InterfaceType != INTERFACE_DFU)
+        return;
+    std::cerr << "tarnflash: the DFU device " << g_shareParameter.str_DFUDevice
+              << " did not come back within " << passes * kReopenWaitMs / 1000
+              << " s of its reset (another board on the bus is never taken in its place)" << std::endl;
+    for (const std::string& problem : CComManager::DFUProblems())
+        std::cerr << problem << std::endl;
 }
 
 int CBootLoader::GetUserSystemData()
@@ -225,7 +245,9 @@ int CBootLoader::SetUserSystemData()
                                       encoded.data(), static_cast<DWORD>(encoded.size()));
     if (r != SUCCESS)
         return CResult::Convert(static_cast<int>(r));
-    if (series == 13 || series == 14) {
+    // A chip on USB cannot see the port close: it loads the new option bytes
+    // only when told to restart, whatever its series.
+    if (series == 13 || series == 14 || m_InterfaceType == INTERFACE_DFU) {
         r = KVBL_ResetMCU(m_handle);
         if (r != SUCCESS)
             return CResult::Convert(static_cast<int>(r));

@@ -39,6 +39,18 @@ int CResult::Convert(unsigned fileResult)
     }
 }
 
+int CResult::FromDFUStatus(unsigned char status)
+{
+    return status >= 0x01 && status <= 0x0F ? DFU_STATUS_ERROR_OFFSET + status : UNKNOWN_ERROR;
+}
+
+int CResult::ShownForDFU(int code, unsigned char status)
+{
+    if (code == SUCCESS || status == 0 || GetInfoStringName(code) != Info_UnknownError)
+        return code;
+    return FromDFUStatus(status);
+}
+
 std::string CResult::GetInfoStringName(int code)
 {
     const char* text = Info_UnknownError;

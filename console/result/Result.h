@@ -101,6 +101,14 @@ public:
     // A result of the image-file library as a result code.
     static int Convert(unsigned fileResult);
 
+    // The result code of a DFU status a device reported (bStatus 0x01
+    // errTARGET .. 0x0F errSTALLEDPKT); UNKNOWN_ERROR for any other value.
+    static int FromDFUStatus(unsigned char status);
+    // The code to show for a failure on a DFU link: a code without a text of
+    // its own ("Unknown error!") gives way to the DFU status the device
+    // reported for it (status 0: none).
+    static int ShownForDFU(int code, unsigned char status);
+
     // The console text of a result code.
     static std::string GetInfoStringName(int code);
     // The one place where a translation of texts would go: returns the text.

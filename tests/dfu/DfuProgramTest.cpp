@@ -35,12 +35,12 @@ class DfuProgram : public ::testing::Test {
   // the bus; withFake false: the system's own USB library; bus: the fake
   // bus's devices, DFUFAKE_BUS).
   ProgramRun tarnflash(const std::string& args, bool absent = false, bool withFake = true,
-                       const std::string& bus = "kv32:KV0001") {
+                       const std::string& bus = "kv32:KV0001", const std::string& fault = "") {
     std::string env;
     if (withFake)
       env = std::string("LD_PRELOAD='") + DFU_PRELOAD + "' DFUFAKE_MAP='" + DFU_MAP_DIR +
             "' DFUFAKE_STATE='" + dir + "/chip.state' DFUFAKE_ABSENT=" + (absent ? "1" : "0") +
-            " DFUFAKE_BUS='" + bus + "'" +
+            " DFUFAKE_BUS='" + bus + "' DFUFAKE_FAULT='" + fault + "'" +
             // A sanitizer build checks that its runtime is loaded first.
             " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0\"";
     const std::string cmd = "cd '" + dir + "' && env " + env + " timeout 120 '" + DFU_PROGRAM +
@@ -195,10 +195,73 @@ TEST_F(DfuProgram, TheChipIsChosenAmongOtherDevicesAndBySerialNumber) {
   EXPECT_NE(std::string::npos, none.out.find("Don't have DFU device!\n")) << none.out;
   EXPECT_NE(std::string::npos, none.err.find("KV0009; found: KV0001 KV0002")) << none.err;
 
-  const ProgramRun denied = tarnflash("-dfu -e --all", false, true, "foreign,denied:KV0003");
-  EXPECT_EQ(2, denied.exitCode) << denied.out;
-  EXPECT_NE(std::string::npos, denied.out.find("Unable to get DFU device\n")) << denied.out;
-  EXPECT_NE(std::string::npos, denied.err.find("4b56 at usb 1-2: no permission")) << denied.err;
+  // A chip that cannot be used says why on standard error.
+  const struct {
+    const char* bus;
+    const char* printed;
+    const char* why;
+  } refused[] = {
+      {"foreign,denied:KV0003", "Unable to get DFU device\n", "4b56 at usb 1-2: no permission"},
+      {"busy:KV0003", "Open DFU device error!\n", "at usb 1-1: busy: another program has claimed its DFU interface"},
+      {"driver:KV0003", "Open DFU device error!\n", "at usb 1-1: a kernel driver holds its DFU interface"},
+  };
+  for (const auto& r : refused) {
+    const ProgramRun run = tarnflash("-dfu -e --all", false, true, r.bus);
+    EXPECT_EQ(2, run.exitCode) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find(r.printed)) << run.out;
+    EXPECT_NE(std::string::npos, run.err.find(r.why)) << run.err;
+  }
+}
+
+// After a protection change the chip restarts and re-enumerates after the
+// other board; the line goes on with the same chip (its bus path and serial
+// number), and one that does not come back fails the command clearly.
+TEST_F(DfuProgram, ALineStaysWithItsChipThroughAReset) {
+  const std::string bus = "kv32:KV0001,kv32:KV0002";
+  const std::vector<uint8_t> image = pattern(600);
+  const ProgramRun run = tarnflash("-dfu -p --eepp 0-1 -d --fn " + writeHex("a.hex", 0x08010000, image), false,
+                                   true, bus);
+  ASSERT_EQ(0, run.exitCode) << run.out << run.err;
+  for (const auto& chip : {std::make_pair(std::string("KV0001"), image),
+                           std::make_pair(std::string("KV0002"), std::vector<uint8_t>(image.size(), 0xFF))}) {
+    SCOPED_TRACE(chip.first);
+    const std::string back = dir + "/" + chip.first + ".bin";
+    const ProgramRun up = tarnflash("-dfu --sn " + chip.first + " -u --sec 32-32 --fn " + back, false, true, bus);
+    ASSERT_EQ(0, up.exitCode) << up.out;
+    std::vector<uint8_t> got = readFile(back);
+    got.resize(image.size());
+    EXPECT_EQ(chip.second, got);
+  }
+  const ProgramRun gone = tarnflash("-dfu -p --eepp 2-3", false, true, "gone:KV0005,kv32:KV0006");
+  EXPECT_NE(0, gone.exitCode) << gone.out;
+  EXPECT_NE(std::string::npos, gone.err.find("the DFU device usb:1-1 did not come back within 10 s")) << gone.err;
+}
+
+// The chip loads option bytes when it restarts, and on USB only the program
+// can tell it to (it cannot see the port close): a sector protected through
+// the option bytes is protected for the rest of the line. A write the chip
+// fails is told by the DFU status it reported.
+TEST_F(DfuProgram, OptionBytesTakeEffectOnTheSameLine) {
+  const ProgramRun get = tarnflash("-dfu -usd --get --fn " + dir + "/orig.bin");
+  ASSERT_EQ(0, get.exitCode) << get.out;
+  std::vector<uint8_t> usd = readFile(dir + "/orig.bin");
+  ASSERT_EQ(4096u, usd.size());
+  usd[8] = 0xFE;  // EPP0, bit 0: sectors 0 and 1
+  usd[9] = 0x01;
+  {
+    std::ofstream f(dir + "/set.bin", std::ios::binary);
+    f.write(reinterpret_cast<const char*>(usd.data()), static_cast<std::streamsize>(usd.size()));
+  }
+  const ProgramRun set = tarnflash("-dfu -usd --set --fn " + dir + "/set.bin -e --sec 0-0");
+  EXPECT_NE(std::string::npos, set.out.find("Set user system data to device successfully!\n")) << set.out;
+  EXPECT_NE(std::string::npos, set.out.find("The device is erase and program protection!\n")) << set.out;
+  EXPECT_NE(0, set.exitCode) << set.out;
+
+  const ProgramRun failed = tarnflash("-dfu -d --fn " + writeHex("w.hex", 0x08010000, pattern(100)), false, true,
+                                      "kv32:KV0001", "write");
+  EXPECT_NE(0, failed.exitCode) << failed.out;
+  EXPECT_NE(std::string::npos, failed.out.find("\nInfo_DFU_StatusError_Write\n")) << failed.out;
+  EXPECT_EQ(std::string::npos, failed.out.find("Unknown error!")) << failed.out;
 }
 
 }  // namespace
