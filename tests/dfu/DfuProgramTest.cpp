@@ -238,25 +238,26 @@ TEST_F(DfuProgram, ALineStaysWithItsChipThroughAReset) {
 }
 
 // The chip loads option bytes when it restarts, and on USB only the program
-// can tell it to (it cannot see the port close): a sector protected through
-// the option bytes is protected for the rest of the line. A write the chip
-// fails is told by the DFU status it reported.
+// can tell it to (it cannot see the port close): read protection set through
+// the option bytes holds for the rest of the line. A write the chip fails is
+// told by the DFU status it reported.
 TEST_F(DfuProgram, OptionBytesTakeEffectOnTheSameLine) {
   const ProgramRun get = tarnflash("-dfu -usd --get --fn " + dir + "/orig.bin");
   ASSERT_EQ(0, get.exitCode) << get.out;
   std::vector<uint8_t> usd = readFile(dir + "/orig.bin");
   ASSERT_EQ(4096u, usd.size());
-  usd[8] = 0xFE;  // EPP0, bit 0: sectors 0 and 1
-  usd[9] = 0x01;
+  usd[0] = 0x00;  // FAP with its complement: read protection, level 1
+  usd[1] = 0xFF;
   {
     std::ofstream f(dir + "/set.bin", std::ios::binary);
     f.write(reinterpret_cast<const char*>(usd.data()), static_cast<std::streamsize>(usd.size()));
   }
-  const ProgramRun set = tarnflash("-dfu -usd --set --fn " + dir + "/set.bin -e --sec 0-0");
+  const ProgramRun set = tarnflash("-dfu -usd --set --fn " + dir + "/set.bin -u --sec 0-0 --fn " + dir + "/x.bin");
   EXPECT_NE(std::string::npos, set.out.find("Set user system data to device successfully!\n")) << set.out;
-  EXPECT_NE(std::string::npos, set.out.find("The device is erase and program protection!\n")) << set.out;
-  EXPECT_NE(0, set.exitCode) << set.out;
+  EXPECT_EQ(4, set.exitCode) << set.out;  // the upload is refused: the chip is protected now
+  EXPECT_TRUE(readFile(dir + "/x.bin").empty());
 
+  std::remove((dir + "/chip.state").c_str());  // a new, unprotected chip
   const ProgramRun failed = tarnflash("-dfu -d --fn " + writeHex("w.hex", 0x08010000, pattern(100)), false, true,
                                       "kv32:KV0001", "write");
   EXPECT_NE(0, failed.exitCode) << failed.out;
