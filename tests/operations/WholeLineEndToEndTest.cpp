@@ -137,6 +137,7 @@ TEST_P(WholeLineOnSim, ProductionLogRecordsEveryCommand)
     ProgramRun run = Run({"--log", "./line.jsonl", "-d", "--fn", "./app.bin", "-u", "--sec", "0-0", "--fn",
                           "./up.bin"});
     ASSERT_EQ(run.exitCode, 0) << run.out;
+    const std::string firstPort = m_sim.portName();  // the next run gets a new terminal
     run = Run({"-d", "--fn", "./missing.bin", "--log", "./line.jsonl"});
     ASSERT_EQ(run.exitCode, 3) << run.out;
 
@@ -147,7 +148,7 @@ TEST_P(WholeLineOnSim, ProductionLogRecordsEveryCommand)
               std::string(GetParam().connect) + " -d -u " + GetParam().connect + " -d");
     EXPECT_EQ(Jq("[.[] | .exit_code] | join(\" \")", log), "0 0 0 0 3");
     EXPECT_EQ(Jq(".[0] | [.interface, .port, .pid, .file, .crc32, .bytes] | map(tostring) | join(\" \")", log),
-              std::string(GetParam().link) + " " + m_sim.portName() + " 70040241 null null 0");
+              std::string(GetParam().link) + " " + firstPort + " 70040241 null null 0");
     EXPECT_EQ(Jq(".[1] | [.file, .message, .bytes] | map(tostring) | join(\"|\")", log),
               "./app.bin|Download successfully!|2048");
     EXPECT_EQ(Jq(".[2] | [.file, .message, .bytes] | map(tostring) | join(\"|\")", log),
