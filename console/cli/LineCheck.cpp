@@ -63,13 +63,13 @@ void Begin(CCom* com)
     s.active = true;
 }
 
-void End()
+void End(CCom* com)
 {
     Saved& s = State();
     if (!s.active)
         return;
     g_shareParameter.CopySettingsFrom(s.settings);
-    if (s.device) {
+    if (s.device && ConnectedDevice(com) == s.device) {
         s.device->m_haveBank3 = s.haveBank3;
         s.device->m_Bank3Type = s.bank3Type;
         s.device->m_Bank3Szie = s.bank3Size;

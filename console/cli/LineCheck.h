@@ -23,8 +23,10 @@ bool Active();
 // Starts checking the commands of the connection; its settings and the
 // chip's description are kept aside.
 void Begin(CCom* com);
-// Ends checking and puts everything back as it was at Begin.
-void End();
+// Ends checking and puts everything back as it was at Begin. The device
+// record is only put back when com still holds it: a check that ended the
+// run has closed the connection, and with it the record.
+void End(CCom* com);
 
 // A file that a checked command writes (an upload, "-usd --get").
 void NoteWrittenFile(const std::string& path);

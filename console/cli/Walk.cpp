@@ -210,7 +210,7 @@ int CheckConnection(int argc, char** argv, int i)
         code = RunCommand(word, argc, argv, i, bErased);
         tap.Release(code != EXIT_OK);
     }
-    LineCheck::End();
+    LineCheck::End(m_obCCom);
     return code;
 }
 
