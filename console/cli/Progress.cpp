@@ -48,12 +48,13 @@ int ShownResult(int code)
 
 void StartOperation(COperation* operation, CCom* connection)
 {
+    // The connection is set before the thread starts: its reports read it.
+    g_shareParameter.c_obCCom = connection;
     if (operation) {
         s_running.store(operation);
         operation->SetOperationInfoDelegate(GetOperationInfo);
         operation->Start();
     }
-    g_shareParameter.c_obCCom = connection;
 }
 
 }  // namespace
