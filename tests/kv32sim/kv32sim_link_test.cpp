@@ -205,19 +205,15 @@ TEST_P(LinkTest, NacksTheChosenCommandOccurrence) {
   EXPECT_EQ(host().read(kFlash, 4, b), kOk);
 }
 
-TEST_P(LinkTest, StalledChipComesBackWhenTheHostReopens) {
+// A real chip never sees the host close its port: a stall outlasts the
+// host's reopening the terminal, and nothing answers any more.
+TEST_P(LinkTest, StalledChipStaysStalledWhenTheHostReopens) {
   ASSERT_TRUE(sim.start(GetParam(), {"--fault", "stall:0x02", "--timeout-ms", "300"}));
   ASSERT_TRUE(host().connect());
-  sim.line.send(GetParam() == "usart" ? Bytes{0x02, 0xFD} : Bytes{});
-  if (GetParam() == "usart") {
-    EXPECT_TRUE(sim.line.recv(1, 300).empty());
-  }
   Bytes id;
-  if (GetParam() != "usart") {
-    EXPECT_NE(host().getId(id), kOk);
-  }
-  ASSERT_TRUE(sim.reconnect());
-  EXPECT_EQ(host().getId(id), kOk);
+  EXPECT_NE(host().getId(id), kOk);
+  EXPECT_FALSE(sim.reconnect());
+  EXPECT_NE(host().getId(id), kOk);
 }
 
 TEST_P(LinkTest, RandomGarbageLeavesTheChipServing) {

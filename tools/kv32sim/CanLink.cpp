@@ -13,6 +13,7 @@ constexpr uint8_t kWrite = 0x08, kRead = 0x09, kVariable = 0x0A;
 
 ChipPort::Next CanLink::nextCommand(uint8_t& cmd) {
   m_in.clear();
+  m_current = -1;
   for (;;) {
     if (m_line.takeHangup()) return Next::Hangup;
     m_written = false;
@@ -26,6 +27,8 @@ ChipPort::Next CanLink::nextCommand(uint8_t& cmd) {
     m_out.clear();
     cmd = m_writeCode;
     m_bare = m_writeBare;
+    m_current = cmd;
+    m_foreign = false;
     return Next::Command;
   }
 }
@@ -39,6 +42,15 @@ bool CanLink::receive(uint8_t* data, size_t n) {
     }
     if (p == Pump::Session && m_log) m_log->note("bridge configured again: command dropped");
     if (p != Pump::Frame) return false;
+    if (m_foreign) {
+      // Every message names its command: one for another command ends this
+      // one, refused.
+      if (m_log) m_log->note("frame for command %02X inside command %02X: refused, command dropped",
+                             m_writeCode, m_current);
+      m_in.clear();
+      sendAck(false);
+      return false;
+    }
   }
   for (size_t i = 0; i < n; ++i) {
     data[i] = m_in.front();
@@ -122,6 +134,12 @@ void CanLink::dataFrame() {
   if (m_faults && m_faults->bridgeFrame(injected)) return fail(injected);
 
   if (sub == kWrite) {
+    if (m_current >= 0 && code != m_current) {
+      m_foreign = true;
+      m_writeCode = code;
+      answer({kData, kDone});
+      return;
+    }
     m_in.insert(m_in.end(), data, data + len);
     m_written = true;
     m_writeCode = code;

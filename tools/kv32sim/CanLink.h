@@ -25,6 +25,8 @@ class CanLink : public ChipPort {
   void dataFrame();
 
   bool m_bare = false;
+  int m_current = -1;       // the command in progress, -1 while waiting for one
+  bool m_foreign = false;   // a frame named another command meanwhile
   bool m_written = false;   // the last frame delivered data (or a bare command)
   uint8_t m_writeCode = 0;  // its command code
   bool m_writeBare = false;

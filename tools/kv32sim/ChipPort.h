@@ -44,7 +44,7 @@ class ChipPort {
   // Where the host waits for the answer it simply comes later; SPI answers
   // the acknowledge polling with 0x00 meanwhile.
   virtual void busyFor(std::chrono::microseconds t);
-  // Silent until the host reopens the terminal.
+  // Silent for good.
   void stall();
   // Called when the host starts a session (the start byte once started, a
   // bridge configuration frame); answers whether the chip was reset.

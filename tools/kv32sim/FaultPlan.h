@@ -19,7 +19,8 @@ class SimLog;
 //   busy:K            the K-th bridge data frame is answered with status 0xFD
 //   status:K:S        the K-th bridge data frame is answered with status S
 //   stall:CMD[:K]     at the K-th occurrence (1) of command CMD the chip goes
-//                     silent until the host closes and reopens the terminal
+//                     silent for good (the host's reopening its terminal does
+//                     not end it: a real chip never sees that)
 //   random:SEED:P     every byte sent to the host is dropped or flipped with
 //                     probability P (0..1), from a generator seeded with SEED
 //   unplug:N          the line goes away when the N-th byte from the host

@@ -126,9 +126,9 @@ HostLine::Fill HostLine::fill(int timeoutMs) {
         m_closed = true;
         m_hangup = true;
         m_in.clear();
-        if (m_stalled && m_log) m_log->note("host closed the terminal: stall ends");
-        m_stalled = false;
-        if (m_log) m_log->note("host closed the terminal");
+        // A stall lasts: a real chip never sees the host close its port.
+        if (m_log) m_log->note(m_stalled ? "host closed the terminal: the chip stays stalled"
+                                         : "host closed the terminal");
         return Fill::Hangup;
       }
       // Nobody has the terminal open: wait for the host to come back.
@@ -228,7 +228,7 @@ void HostLine::discardInput(int quietMs) {
 void HostLine::stall() {
   m_stalled = true;
   m_in.clear();
-  if (m_log) m_log->note("line stalled until the host reopens the terminal");
+  if (m_log) m_log->note("line stalled for good");
 }
 
 void HostLine::unplug() {

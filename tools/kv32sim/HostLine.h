@@ -58,8 +58,9 @@ class HostLine {
   void write(const uint8_t* data, size_t n);
   // Drops what the host has sent so far and whatever follows within quietMs.
   void discardInput(int quietMs);
-  // Goes silent: input is swallowed and nothing is sent until the host closes
-  // and reopens the terminal.
+  // Goes silent for good: input is swallowed and nothing is sent, whatever
+  // the host does (closing and reopening its terminal included: a real chip
+  // never sees that).
   void stall();
   bool stalled() const { return m_stalled; }
   // True once per close of the terminal by the host (since the last call).
