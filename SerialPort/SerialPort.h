@@ -49,6 +49,14 @@ class CSerialPort {
   // and a successful open clears it.
   bool lineGone() const { return m_bLineGone; }
 
+  // Off (0, default): a receive waits for all its bytes until the time-out.
+  // On: once bytes have begun to arrive, a pause longer than `ms` ends the
+  // receive with what arrived (an answer that lost bytes on the way is short
+  // at once, not after the whole time-out). The time-out still bounds the
+  // wait for the first byte.
+  void setAnswerGap(unsigned long ms) { m_answerGap = ms; }
+  unsigned long answerGap() const { return m_answerGap; }
+
   static constexpr int kMaxPortNumber = 1024;
 
   bool isConnected = false;
@@ -68,6 +76,7 @@ class CSerialPort {
  protected:
   bool m_bExactRate = false;
   bool m_bLineGone = false;
+  unsigned long m_answerGap = 0;
 };
 
 #endif  // SERIALPORT_H

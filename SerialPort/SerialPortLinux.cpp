@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -344,13 +345,19 @@ int CSerialPortLinux::receiveTimed(unsigned long lg, unsigned char* data) {
   const unsigned long ms = m_timeout < 0x7FFFFFFFul ? m_timeout : 0x7FFFFFFFul;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
   unsigned long total = 0;
+  Clock::time_point lastArrival;
   for (;;) {
+    // An answer that has begun and then pauses longer than the answer gap
+    // has lost bytes on the way: it ends there.
+    Clock::time_point until = deadline;
+    if (total > 0 && m_answerGap > 0)
+      until = std::min(until, lastArrival + std::chrono::milliseconds(m_answerGap));
     // Waits first: right after a send the answer is not there yet, and a
     // read that finds nothing would cost a system call per exchange.
     const Clock::time_point now = Clock::now();
     int waitMs = 0;
-    if (now < deadline) {
-      const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
+    if (now < until) {
+      const auto left = std::chrono::duration_cast<std::chrono::microseconds>(until - now).count();
       waitMs = static_cast<int>((left + 999) / 1000);
     }
     struct pollfd p = {fd, POLLIN, 0};
@@ -360,7 +367,7 @@ int CSerialPortLinux::receiveTimed(unsigned long lg, unsigned char* data) {
       return -1;
     }
     if (r == 0) {
-      if (Clock::now() >= deadline) return static_cast<int>(total);
+      if (Clock::now() >= until) return static_cast<int>(total);
       continue;
     }
     // A hang-up or an error condition on a terminal means its device went
@@ -371,6 +378,7 @@ int CSerialPortLinux::receiveTimed(unsigned long lg, unsigned char* data) {
     }
     const ssize_t n = readLine(data + total, lg - total);
     if (n < 0) return -1;
+    if (n > 0) lastArrival = Clock::now();
     total += static_cast<unsigned long>(n);
     if (total >= lg) return static_cast<int>(lg);
   }

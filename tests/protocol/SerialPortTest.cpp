@@ -384,6 +384,21 @@ TEST(SerialPort, ReceiveTimeOuts) {
   t.send("1");
   EXPECT_EQ(1, p.receiveData(1, buf));
   EXPECT_EQ(0, p.receiveData(1, nullptr));
+
+  // With an answer gap (the protocol libraries set one), an answer that has
+  // begun and then stops is short once the gap has passed, long before the
+  // time-out; the first byte is still waited for the whole time-out.
+  p.setAnswerGap(100);
+  t.send("x");
+  auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(1, p.receiveData(3, buf));
+  auto waited = std::chrono::steady_clock::now() - began;
+  EXPECT_GE(waited, std::chrono::milliseconds(90));
+  EXPECT_LT(waited, std::chrono::milliseconds(1500));
+  p.setTimeOut(150);
+  began = std::chrono::steady_clock::now();
+  EXPECT_EQ(0, p.receiveData(1, buf));
+  EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(140));
 }
 
 TEST(SerialPort, SendAndEchoModes) {
