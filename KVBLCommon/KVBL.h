@@ -122,6 +122,15 @@ KVBL_CONSTANT(BYTE, KVBL_INTERFACE_SPI, 4);
 KVBL_CONSTANT(BYTE, KVBL_LINE_PRESENT, 0);
 KVBL_CONSTANT(BYTE, KVBL_LINE_GONE, 1);
 
+// Why the last command that gave up on a port failed (KVBL_TakeLastFailure).
+KVBL_CONSTANT(BYTE, KVBL_FAILURE_NONE, 0);
+KVBL_CONSTANT(BYTE, KVBL_FAILURE_TIMEOUT, 1);    // no answer, or not all of it, in time
+KVBL_CONSTANT(BYTE, KVBL_FAILURE_NACK, 2);       // the chip refused it
+KVBL_CONSTANT(BYTE, KVBL_FAILURE_DAMAGED, 3);    // an answer that is neither ACK nor NACK
+KVBL_CONSTANT(BYTE, KVBL_FAILURE_BRIDGE, 4);     // the bridge answered an error status
+KVBL_CONSTANT(BYTE, KVBL_FAILURE_LINE_GONE, 5);  // the adapter went away
+KVBL_CONSTANT(BYTE, KVBL_FAILURE_SILENT, 6);     // the chip stopped answering altogether
+
 KVBL_CONSTANT(int, KVBL_MAX_PORTS, 1025);     // port numbers 0..1024
 KVBL_CONSTANT(DWORD, KVBL_MAX_PACKET, 252);   // largest packet after SetPaketSize
 KVBL_CONSTANT(int, KVBL_DFU_INFO_LENGTH, 99); // characters per DFU device text
@@ -254,6 +263,23 @@ KVBL_API BYTE KVBL_SetFlowControl(HANDLE hCOM, bool val);
 // successful Interface_Open.
 KVBL_API BYTE KVBL_GetLineState(HANDLE hCOM, LPBYTE state);
 
+// A command that fails on the line (a time-out, a NACK, a damaged answer, a
+// bridge error status) is brought back in step and sent again, at most 3
+// times, where that is safe; the function then returns SUCCESS, or the code
+// of its first failure when it gave up. A chip that stops answering
+// altogether is handed to the port's reset handler, when one is set: it
+// brings the chip back into its bootloader and connects again (the program
+// uses the boot lines of its automatic connection) and answers SUCCESS so
+// that the command is repeated. Null: such a command fails.
+typedef BYTE (*KVBL_RESET_HANDLER)(HANDLE hCOM, void* context);
+KVBL_API BYTE KVBL_SetResetHandler(HANDLE hCOM, KVBL_RESET_HANDLER handler, void* context);
+// The last command that gave up on the port since the last call (a command
+// that succeeds later clears it): its code, its address (0 for commands
+// without one), why (KVBL_FAILURE_*) and the attempts made. *cause is
+// KVBL_FAILURE_NONE when there is none.
+KVBL_API BYTE KVBL_TakeLastFailure(HANDLE hCOM, LPBYTE cmd, LPDWORD address, LPBYTE cause,
+                                   LPBYTE attempts);
+
 // ---- bridge start and identification -------------------------------------
 KVBL_API BYTE KVBL_Init_BL(HANDLE hCOM, WORD addr, DWORD rate, BYTE dutyCycle);
 KVBL_API BYTE KVBL_SetSpeed(HANDLE hCOM, DWORD speed);
@@ -269,12 +295,20 @@ KVBL_API BYTE Send_RQ(HANDLE hCOM, LPKVBL_Request pRQ);
 // KVBL_READ and KVBL_WRITE move at most one packet (see SetPaketSize). An odd
 // Size travels one byte longer: KVBL_READ then stores Size + 1 bytes in pData
 // (a write sends 0xFF in that byte). KVBL_UPLOAD, KVBL_VERIFY and KVBL_DNLOAD
-// split any length into packets. KVBL_ERASE takes NbSectors sector numbers of
-// 2 bytes each, least significant first.
+// split any length into packets. KVBL_VERIFY reads a packet that differs from
+// pData again before the difference counts (two reads must agree on a byte).
+// KVBL_ERASE takes NbSectors sector numbers of 2 bytes each, least
+// significant first.
 KVBL_API BYTE KVBL_READ(HANDLE hCOM, DWORD Address, BYTE Size, LPBYTE pData);
 KVBL_API BYTE KVBL_WRITE(HANDLE hCOM, DWORD address, BYTE size, LPBYTE pData);
 KVBL_API BYTE KVBL_GO(HANDLE hCOM, DWORD Address);
 KVBL_API BYTE KVBL_UPLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length);
+// KVBL_UPLOAD that trusts no single read: every packet is read twice, and
+// where the reads differ (a READ answer has no check bytes, so a byte the
+// line changed looks like the chip's) it is read again until two reads
+// agree on every byte, at most 5 reads; otherwise CMD_NOT_ALLOWED. A clean
+// line costs what an upload and a verify of the same bytes cost.
+KVBL_API BYTE KVBL_UPLOAD_CONFIRMED(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length);
 KVBL_API BYTE KVBL_VERIFY(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length,
                           BOOL bTruncateLeadFFForDnLoad);
 KVBL_API BYTE KVBL_DNLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length,

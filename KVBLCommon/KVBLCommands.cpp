@@ -4,6 +4,7 @@
 
 #include "KVBLCall.h"
 #include "KVBLPorts.h"
+#include "KVBLRecovery.h"
 #include "KVBLRequest.h"
 
 namespace kvbl {
@@ -91,7 +92,8 @@ KVBL_API BYTE KVBL_Init_BL(HANDLE hCOM, WORD addr, DWORD rate, BYTE dutyCycle) {
   if (port < 0) return INPUT_PARAMS_ERROR;
   const Flavour* f = FlavourOf(port);
   if (f == nullptr || f->initBL == nullptr) return NO_CON_AVAILABLE;
-  return f->initBL(hCOM, addr, rate, dutyCycle);
+  if (!IsOpen(port) || f->resync == nullptr) return f->initBL(hCOM, addr, rate, dutyCycle);
+  return StartWithRecovery(f, hCOM, addr, rate, dutyCycle);
 }
 
 KVBL_API BYTE KVBL_SetSpeed(HANDLE hCOM, DWORD speed) {

@@ -31,7 +31,12 @@
 //       `exactRate`    the serial port runs at exactly the user's rate,
 //       `readRange`/`writeRange` whole ranges for KVBL_UPLOAD, KVBL_VERIFY
 //                      and KVBL_DNLOAD, for links whose requests carry more
-//                      than a packet (DFU).
+//                      than a packet (DFU),
+//       `resync`       how the line is brought back in step after a failed
+//                      command (KVBLRecovery.h; null: failed commands are
+//                      not repeated),
+//       `frames`       the host frames of a command, for a flavour with
+//                      sequences of its own (null: the reference's).
 //
 // Frames reach the serial port through kvbl::LineSend / kvbl::LineReceive
 // (KVBLPorts.h); waits go through kvbl::Sleep so that tests need not sleep.
@@ -88,6 +93,15 @@ struct Flavour {
   // place of one READ or WRITE per packet. A write's length is even.
   BYTE (*readRange)(HANDLE h, DWORD address, BYTE* data, DWORD length);
   BYTE (*writeRange)(HANDLE h, DWORD address, const BYTE* data, DWORD length);
+  // Brings the chip back to waiting for a command: the chip may be waiting
+  // for a command or for a frame of the command in progress, and the n
+  // bytes of `completion` (never 0) make it refuse any of them. SUCCESS once
+  // the chip has answered; another code when it did not (a stall). A
+  // flavour with sequences of its own may bring its line back otherwise.
+  BYTE (*resync)(HANDLE h, const BYTE* completion, WORD n);
+  // Host frames of a command, its opening included; the last one is the one
+  // the chip acts on.
+  BYTE (*frames)(const KVBL_Request* rq);
 };
 
 // KVBL_GET's protocol-variant step (KVBLAckValue.cpp): ACK_VALUE becomes

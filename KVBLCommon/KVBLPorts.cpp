@@ -95,6 +95,31 @@ int LineReceive(HANDLE h, BYTE* data, size_t n) {
 
 LineCounters Counters() { return g_counters; }
 
+void Drain(HANDLE h) {
+  CSerialPort* l = Line(PortOf(h));
+  if (l == nullptr || !l->isConnected) return;
+  const unsigned long saved = l->m_timeout;
+  l->setTimeOut(kQuietMs);
+  BYTE buf[256];
+  // Bounded, so that a line that never stops talking cannot hold us here.
+  for (size_t total = 0; total < 64 * 1024;) {
+    const int r = LineReceive(h, buf, sizeof buf);
+    if (r <= 0) break;
+    total += static_cast<size_t>(r);
+  }
+  l->setTimeOut(saved);
+}
+
+ProbeTimeOut::ProbeTimeOut(HANDLE h) : m_line(Line(PortOf(h))) {
+  if (m_line == nullptr) return;
+  m_saved = m_line->m_timeout;
+  if (m_saved > kProbeMs) m_line->setTimeOut(kProbeMs);
+}
+
+ProbeTimeOut::~ProbeTimeOut() {
+  if (m_line != nullptr) m_line->setTimeOut(m_saved);
+}
+
 void ReplaceLine(int port, CSerialPort* line) {
   if (port >= 0 && port < KVBL_MAX_PORTS) g_line[port] = line;
 }
@@ -127,6 +152,7 @@ KVBL_API BYTE SetCOMSettings(PHANDLE phCOM, int numPort, char* portName, long sp
   line->setPortSettings(numPort, portName ? std::string(portName) : std::string(), speedInBaud,
                         nbBit, parity, nbStopBit);
   line->setExactRate(f->exactRate);
+  line->setAnswerGap(kAnswerGapMs);
   g_flavour[numPort] = f;
   g_packetSize[numPort] = kDefaultPacket;
   *phCOM = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(numPort));

@@ -43,6 +43,47 @@ LineCounters Counters();
 // Waits (through a replaceable function, so tests need not sleep).
 void Sleep(unsigned ms);
 
+// ---- bringing a line back in step (KVBLRecovery.h) ----------------------
+constexpr unsigned kQuietMs = 100;  // a line quiet this long has nothing more on its way
+constexpr unsigned kProbeMs = 300;  // the longest wait for an answer meanwhile
+// An answer that has begun and then pauses this long has lost bytes on the
+// way (CSerialPort::setAnswerGap): it is short at once, not after the
+// port's whole time-out. Long enough for the latency timers of USB adapters
+// and the delays of network bridges in the middle of an answer.
+constexpr unsigned kAnswerGapMs = 200;
+
+// Reads and drops whatever arrives until the line has been quiet kQuietMs.
+void Drain(HANDLE h);
+
+// Shortens the port's receive time-out to kProbeMs while it lives: a chip
+// that is listening again answers at once, one that is not costs no more
+// than that.
+class ProbeTimeOut {
+ public:
+  explicit ProbeTimeOut(HANDLE h);
+  ~ProbeTimeOut();
+  ProbeTimeOut(const ProbeTimeOut&) = delete;
+  ProbeTimeOut& operator=(const ProbeTimeOut&) = delete;
+
+ private:
+  CSerialPort* m_line;
+  unsigned long m_saved = 0;
+};
+
+// A bridge that answers "busy" did nothing with the frame: the exchange is
+// made again, at most kBusyRepeats more times, kBusyPauseMs apart.
+constexpr int kBusyRepeats = 3;
+constexpr unsigned kBusyPauseMs = 5;
+template <typename Exchange>
+BYTE WhileBusy(BYTE busy, Exchange exchange) {
+  BYTE r = exchange();
+  for (int i = 0; i < kBusyRepeats && r == busy; ++i) {
+    Sleep(kBusyPauseMs);
+    r = exchange();
+  }
+  return r;
+}
+
 // ---- hooks for tests that link the objects directly --------------------
 // Puts a line object in place of the port's serial port; null restores it.
 void ReplaceLine(int port, CSerialPort* line);

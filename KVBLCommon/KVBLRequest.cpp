@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "KVBLPorts.h"
+#include "KVBLRecovery.h"
 
 namespace kvbl {
 
@@ -22,7 +23,9 @@ void AddressFrame(DWORD address, BYTE out[5]) {
 
 BYTE Write(const Flavour* f, HANDLE h, const BYTE* data, WORD n) {
   if (n == 0 || data == nullptr) return CHUNK_FAIL;
-  return f->write(h, data, n);
+  const BYTE r = f->write(h, data, n);
+  NoteFrame(h, data, n, r);
+  return r;
 }
 
 BYTE Read(const Flavour* f, HANDLE h, BYTE* data, WORD n) {
@@ -34,6 +37,7 @@ BYTE Ack(const Flavour* f, HANDLE h, BYTE cmd, AckPoint point) {
   if (f->ack) return f->ack(h, cmd, point);
   BYTE b = 0;
   const BYTE r = f->read(h, &b, 1);
+  NoteAnswer(h, r == SUCCESS ? b : -1);
   if (r != SUCCESS) return r;
   if (b != ACK) return point == ACK_FIRST ? CMD_NOT_ALLOWED : CMD_FAIL;
   return SUCCESS;
@@ -367,6 +371,8 @@ BYTE ReferenceSendRQ(const Flavour* f, HANDLE h, LPKVBL_Request rq) {
   if (r != SUCCESS) return r;
   if (f->sendCommand) {
     r = f->sendCommand(h, cmd);
+    const BYTE pair[2] = {cmd, static_cast<BYTE>(~cmd)};
+    NoteFrame(h, pair, 2, r);
   } else {
     const BYTE frame[2] = {cmd, static_cast<BYTE>(~cmd)};
     r = Write(f, h, frame, 2);
@@ -431,6 +437,5 @@ extern "C" KVBL_API BYTE Send_RQ(HANDLE hCOM, LPKVBL_Request pRQ) {
   if (pRQ == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
   const kvbl::Flavour* f = kvbl::FlavourOf(port);
   if (f == nullptr) return NO_CON_AVAILABLE;
-  if (f->sendRQ) return f->sendRQ(hCOM, pRQ);
-  return kvbl::ReferenceSendRQ(f, hCOM, pRQ);
+  return kvbl::SendWithRecovery(f, hCOM, pRQ);
 }

@@ -6,6 +6,7 @@
 
 #include "KVBLCall.h"
 #include "KVBLPorts.h"
+#include "KVBLRecovery.h"
 #include "KVBLRequest.h"
 
 using namespace kvbl;
@@ -95,6 +96,66 @@ BYTE downloadRanges(const Call& c, DWORD address, const BYTE* data, DWORD length
   });
 }
 
+constexpr int kPacketReads = 5;  // reads of one packet at most
+
+// Reads of one packet. A READ answer carries no check bytes, so a byte
+// changed on the way looks like the chip's own: a byte counts once two reads
+// agree on it and no other value came as often. A changed byte would have to
+// be changed the same way twice to pass for the chip's.
+class PacketReads {
+ public:
+  PacketReads(HANDLE h, DWORD address, DWORD n) : m_h(h), m_address(address), m_n(n) {}
+
+  void add(const BYTE* bytes) { std::memcpy(m_reads[m_count++], bytes, m_n); }
+  BYTE read() {
+    std::memset(m_reads[m_count], 0xFF, KVBL_MAX_PACKET);
+    const BYTE r = KVBL_READ(m_h, m_address, static_cast<BYTE>(m_n), m_reads[m_count]);
+    if (r == SUCCESS) ++m_count;
+    return r;
+  }
+  // Reads until every byte counts (into out), at most kPacketReads in all.
+  // Reads that never agree are reported as damaged (CMD_NOT_ALLOWED: what
+  // the chip holds is unknown, which counts as a difference).
+  BYTE settle(BYTE* out) {
+    for (;;) {
+      if (m_count >= 2 && agreed(out)) return SUCCESS;
+      if (m_count == kPacketReads) {
+        RecordFailure(m_h, READ_CMD, m_address, KVBL_FAILURE_DAMAGED, kPacketReads);
+        return CMD_NOT_ALLOWED;
+      }
+      const BYTE r = read();
+      if (r != SUCCESS) return r;
+    }
+  }
+  const BYTE* first() const { return m_reads[0]; }
+  bool firstTwoAgree() const { return std::memcmp(m_reads[0], m_reads[1], m_n) == 0; }
+
+ private:
+  bool agreed(BYTE* out) const {
+    for (DWORD i = 0; i < m_n; ++i) {
+      int best = 0, tie = 0;
+      for (int a = 0; a < m_count; ++a) {
+        int votes = 0;
+        for (int b = 0; b < m_count; ++b) votes += m_reads[a][i] == m_reads[b][i];
+        if (votes > best) {
+          best = votes;
+          tie = 0;
+          out[i] = m_reads[a][i];
+        } else if (votes == best && m_reads[a][i] != out[i]) {
+          tie = 1;
+        }
+      }
+      if (best < 2 || tie) return false;
+    }
+    return true;
+  }
+
+  HANDLE m_h;
+  DWORD m_address, m_n;
+  int m_count = 0;
+  BYTE m_reads[kPacketReads][KVBL_MAX_PACKET];
+};
+
 }  // namespace
 
 extern "C" {
@@ -122,6 +183,27 @@ KVBL_API BYTE KVBL_UPLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length
   return SUCCESS;
 }
 
+KVBL_API BYTE KVBL_UPLOAD_CONFIRMED(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length) {
+  Call c;
+  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::READ_CMD, &c);
+  if (r != SUCCESS) return r;
+  if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
+  if (!Fits32(Address, Length)) return INPUT_PARAMS_ERROR;
+  const DWORD P = PacketSize(c.port);
+  for (DWORD off = 0; off < Length;) {
+    const DWORD n = Length - off < P ? Length - off : P;
+    PacketReads reads(hCOM, Address + off, n);
+    if ((r = reads.read()) != SUCCESS || (r = reads.read()) != SUCCESS) return r;
+    BYTE buf[KVBL_MAX_PACKET];
+    if (reads.firstTwoAgree()) std::memcpy(buf, reads.first(), n);
+    else if ((r = reads.settle(buf)) != SUCCESS) return r;
+    std::memcpy(pData + off, buf, n);
+    Progress += 2;  // two reads, as an upload and its verify count them
+    off += n;
+  }
+  return SUCCESS;
+}
+
 KVBL_API BYTE KVBL_VERIFY(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length,
                           BOOL bTruncateLeadFFForDnLoad) {
   Call c;
@@ -141,7 +223,13 @@ KVBL_API BYTE KVBL_VERIFY(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length
     if (!bTruncateLeadFFForDnLoad || !allFF(pData + off, n)) {
       std::memset(buf, 0xFF, sizeof(buf));
       if ((r = KVBL_READ(hCOM, Address + off, static_cast<BYTE>(n), buf)) != SUCCESS) return r;
-      if (std::memcmp(buf, pData + off, n) != 0) return CMD_NOT_ALLOWED;
+      if (std::memcmp(buf, pData + off, n) != 0) {
+        // Read again before a difference counts: it may be the line's.
+        PacketReads reads(hCOM, Address + off, n);
+        reads.add(buf);
+        if ((r = reads.settle(buf)) != SUCCESS) return r;
+        if (std::memcmp(buf, pData + off, n) != 0) return CMD_NOT_ALLOWED;
+      }
     }
     ++Progress;
     off += n;

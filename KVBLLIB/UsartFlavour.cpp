@@ -50,6 +50,27 @@ BYTE ReadGetBlock(HANDLE hCOM, BYTE* data, WORD cap, WORD* got) {
   return SUCCESS;
 }
 
+// Whatever is still on its way is dropped; the completion ends any frame the
+// chip may be reading (it refuses it); then the start byte, which a started
+// bootloader answers at once (and a restarted one too), shows that the chip
+// listens again. As the second byte of a command pair left half-read by the
+// completion, it makes that pair a refused one as well.
+BYTE Resync(HANDLE hCOM, const BYTE* completion, WORD n) {
+  kvbl::ProbeTimeOut probe(hCOM);
+  kvbl::Drain(hCOM);
+  BYTE r = lineWrite(hCOM, completion, n);
+  if (r != SUCCESS) return r;
+  kvbl::Drain(hCOM);
+  for (int i = 0; i < 2; ++i) {
+    if ((r = InitBL(hCOM, 0, 0, 0)) == SUCCESS) {
+      kvbl::Drain(hCOM);  // a late answer to the completion
+      return SUCCESS;
+    }
+    if (r == SEND_FAIL) break;
+  }
+  return r;
+}
+
 const kvbl::Flavour kFlavour = [] {
   kvbl::Flavour f{};
   f.name = "USART";
@@ -59,6 +80,7 @@ const kvbl::Flavour kFlavour = [] {
   f.read = lineRead;
   f.readBlock = ReadGetBlock;
   f.exactRate = true;
+  f.resync = Resync;
   return f;
 }();
 

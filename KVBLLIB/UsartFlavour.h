@@ -13,6 +13,8 @@ BYTE InitBL(HANDLE hCOM, WORD addr, DWORD rate, BYTE dutyCycle);
 // The GET answer has no bridge to give its length: [N][version][N codes],
 // read as N, then N + 1 bytes.
 BYTE ReadGetBlock(HANDLE hCOM, BYTE* data, WORD cap, WORD* got);
+// Brings the line back in step after a failed command (Flavour::resync).
+BYTE Resync(HANDLE hCOM, const BYTE* completion, WORD n);
 
 extern const kvbl::Flavour kFlavour;
 

@@ -41,10 +41,15 @@ BYTE writeFrames(HANDLE h, BYTE cmd, const BYTE* data, unsigned n) {
     const unsigned k = n - off < kFrameLength ? n - off : kFrameLength;
     BYTE frame[4 + kFrameLength] = {kData, WRITE, cmd, static_cast<BYTE>(k)};
     if (k) std::memcpy(frame + 4, data + off, k);
-    if (!sent(h, frame, 4 + k)) return CHUNK_FAIL;
-    BYTE ans[2];
-    if (kvbl::LineReceive(h, ans, 2) != 2) return CHUNK_FAIL;
-    if (ans[0] != kData || ans[1] != kDone) return failure(ans[1]);
+    // A busy bridge did nothing with the frame: it is sent again.
+    const BYTE r = kvbl::WhileBusy(CAN_DEVICE_BUSY, [&]() -> BYTE {
+      if (!sent(h, frame, 4 + k)) return CHUNK_FAIL;
+      BYTE ans[2];
+      if (kvbl::LineReceive(h, ans, 2) != 2) return CHUNK_FAIL;
+      if (ans[0] != kData || ans[1] != kDone) return failure(ans[1]);
+      return SUCCESS;
+    });
+    if (r != SUCCESS) return r;
     off += k;
   } while (off < n);
   return SUCCESS;
@@ -55,11 +60,15 @@ BYTE readFrames(HANDLE h, BYTE cmd, BYTE* out, unsigned n) {
   for (unsigned off = 0; off < n;) {
     const unsigned k = n - off < kFrameLength ? n - off : kFrameLength;
     BYTE req[4] = {kData, READ, cmd, static_cast<BYTE>(k)};
-    if (!sent(h, req, 4)) return SEND_FAIL;
-    BYTE ans[4 + kFrameLength];
-    if (kvbl::LineReceive(h, ans, 4 + k) != static_cast<int>(4 + k)) return READ_FAIL;
-    if (ans[0] != kData || ans[1] != READ) return failure(ans[1]);
-    std::memcpy(out + off, ans + 4, k);
+    const BYTE r = kvbl::WhileBusy(CAN_DEVICE_BUSY, [&]() -> BYTE {
+      if (!sent(h, req, 4)) return SEND_FAIL;
+      BYTE ans[4 + kFrameLength];
+      if (kvbl::LineReceive(h, ans, 4 + k) != static_cast<int>(4 + k)) return READ_FAIL;
+      if (ans[0] != kData || ans[1] != READ) return failure(ans[1]);
+      std::memcpy(out + off, ans + 4, k);
+      return SUCCESS;
+    });
+    if (r != SUCCESS) return r;
     off += k;
   }
   return SUCCESS;
@@ -108,9 +117,9 @@ BYTE CAN_Single_Read_Data(HANDLE hCOM, BYTE cmd, BYTE Size, LPBYTE pData) {
   return readFrames(hCOM, cmd, pData, Size);
 }
 
-BYTE VariableRead(HANDLE hCOM, BYTE cmd, BYTE Size, LPBYTE pData, WORD* got) {
-  *got = 0;
-  if (Size == 0 || pData == nullptr) return SEND_FAIL;
+namespace {
+
+BYTE variableReadOnce(HANDLE hCOM, BYTE cmd, BYTE Size, LPBYTE pData, WORD* got) {
   BYTE req[4] = {kData, VARIABLE_READ, cmd, 0x00};
   if (!sent(hCOM, req, 4)) return SEND_FAIL;
   // [0xBF][0x0A][byte][L], then L data bytes (a short block is what arrived).
@@ -127,6 +136,14 @@ BYTE VariableRead(HANDLE hCOM, BYTE cmd, BYTE Size, LPBYTE pData, WORD* got) {
   return SUCCESS;
 }
 
+}  // namespace
+
+BYTE VariableRead(HANDLE hCOM, BYTE cmd, BYTE Size, LPBYTE pData, WORD* got) {
+  *got = 0;
+  if (Size == 0 || pData == nullptr) return SEND_FAIL;
+  return kvbl::WhileBusy(CAN_DEVICE_BUSY, [&] { return variableReadOnce(hCOM, cmd, Size, pData, got); });
+}
+
 BYTE CAN_Variable_Single_Read_Data(HANDLE hCOM, BYTE cmd, BYTE Size, LPBYTE pData) {
   WORD got = 0;
   return VariableRead(hCOM, cmd, Size, pData, &got);
@@ -140,6 +157,39 @@ BYTE InitBL(HANDLE hCOM, WORD, DWORD speed, BYTE) {
   if (kvbl::LineReceive(hCOM, ans, 2) != 2) return READ_FAIL;
   if (ans[0] != kConfig || ans[1] != kDone) return UNREOGNIZED_DEVICE;
   return SUCCESS;
+}
+
+// The frames carry no check bytes, so no completion of a frame could be
+// refused. But every frame names its command: a chip in the middle of a
+// command refuses a frame that names another one and drops the command,
+// and a chip waiting for a command refuses one it does not know. A bare
+// frame of a code no chip knows is both. Whatever is still on its way is
+// dropped first; an acknowledge the failed command never read may come
+// before the refusal.
+BYTE Resync(HANDLE hCOM, const BYTE*, WORD) {
+  kvbl::ProbeTimeOut probe(hCOM);
+  kvbl::Drain(hCOM);
+  BYTE r = writeFrames(hCOM, kResyncCode, nullptr, 0);
+  if (r != SUCCESS) return r;
+  for (int i = 0; i < 3; ++i) {
+    BYTE answer = 0;
+    if ((r = readFrames(hCOM, kResyncCode, &answer, 1)) != SUCCESS) return r;
+    if (answer == NACK) return SUCCESS;
+  }
+  return CMD_FAIL;
+}
+
+BYTE Frames(const KVBL_Request* rq) {
+  switch (rq->_cmd) {
+    case WRITE_CMD:
+    case ERASEPROGRAM_PROTECT_CMD:
+    case ENABLE_SLIB_CMD:
+      return 2;  // a parameter frame, then the data the chip acts on
+    case ERASE_EXT_CMD:
+      return rq->_wbSectors > 0xFEFF ? 1 : 2;
+    default:
+      return 1;  // a bare frame, or one parameter frame
+  }
 }
 
 bool KnowsCode(BYTE code) {
@@ -167,6 +217,8 @@ const kvbl::Flavour kFlavour = [] {
   f.getCountIsBlock0 = true;
   f.knowsCode = KnowsCode;
   f.sendRQ = SendRQ;
+  f.resync = Resync;
+  f.frames = Frames;
   return f;
 }();
 

@@ -11,6 +11,7 @@ namespace kvcan {
 
 constexpr WORD kFrameLength = 8;       // data bytes per bridge frame
 constexpr unsigned kSpecialEraseMs = 3000;  // between the two acknowledges of a special erase
+constexpr BYTE kResyncCode = 0x7E;  // a code no chip knows (Resync)
 
 BYTE CAN_Analyse_Result(BYTE cValue);
 // Size 0 sends the bare command [0xBF][0x08][Cmd][0x00].
@@ -27,6 +28,11 @@ void SetCommandCode(HANDLE hCOM, BYTE cmd);
 BYTE SendRQ(HANDLE hCOM, LPKVBL_Request rq);
 // The codes this transport recognises in a GET answer and carries.
 bool KnowsCode(BYTE code);
+// Brings the line back in step after a failed command (Flavour::resync);
+// this transport needs no completion.
+BYTE Resync(HANDLE hCOM, const BYTE* completion, WORD n);
+// The host frames of a command on CAN (Flavour::frames).
+BYTE Frames(const KVBL_Request* rq);
 
 extern const kvbl::Flavour kFlavour;
 

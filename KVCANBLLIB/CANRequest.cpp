@@ -6,6 +6,7 @@
 
 #include "CANBridge.h"
 #include "KVBLPorts.h"
+#include "KVBLRecovery.h"
 #include "KVBLRequest.h"
 
 namespace kvcan {
@@ -16,7 +17,11 @@ class Exchange {
  public:
   Exchange(HANDLE h, BYTE cmd) : m_h(h), m_cmd(cmd) { SetCommandCode(h, cmd); }
 
-  BYTE bare() { return CAN_Single_Write_Data(m_h, m_cmd, 0, nullptr); }
+  BYTE bare() {
+    const BYTE r = CAN_Single_Write_Data(m_h, m_cmd, 0, nullptr);
+    kvbl::NoteFrame(m_h, nullptr, 0, r);
+    return r;
+  }
   BYTE write(const BYTE* data, WORD n) { return kvbl::Write(&kFlavour, m_h, data, n); }
   BYTE read(BYTE* data, WORD n) { return kvbl::Read(&kFlavour, m_h, data, n); }
   BYTE ack(kvbl::AckPoint point = kvbl::ACK_LATER) { return kvbl::Ack(&kFlavour, m_h, m_cmd, point); }

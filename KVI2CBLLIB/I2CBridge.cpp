@@ -39,14 +39,32 @@ BYTE refusal(BYTE status) {
 }
 
 // Sends a frame answered by [0xBF][status]. With `strict` the answer must
-// be [0xBF][0xF1] exactly to succeed.
+// be [0xBF][0xF1] exactly to succeed. A busy bridge did nothing with the
+// frame: it is sent again.
 BYTE statusExchange(HANDLE h, BYTE* frame, size_t n, bool strict) {
-  if (!sendAll(h, frame, n)) return SEND_FAIL;
-  BYTE ans[2];
-  if (!receiveAll(h, ans, 2)) return READ_FAIL;
-  if (strict && ans[0] != kData) return refusal(ans[1]);
-  return I2C_Analyse_Result(ans[1]);
+  return kvbl::WhileBusy(I2C_DEVICE_BUSY, [&]() -> BYTE {
+    if (!sendAll(h, frame, n)) return SEND_FAIL;
+    BYTE ans[2];
+    if (!receiveAll(h, ans, 2)) return READ_FAIL;
+    if (strict && ans[0] != kData) return refusal(ans[1]);
+    return I2C_Analyse_Result(ans[1]);
+  });
 }
+
+// Sends a read request and receives [0xBF][sub][2 bytes][n data bytes] into
+// out; a busy bridge is asked again.
+BYTE readExchange(HANDLE h, BYTE* req, BYTE sub, BYTE* out, unsigned n) {
+  return kvbl::WhileBusy(I2C_DEVICE_BUSY, [&]() -> BYTE {
+    if (!sendAll(h, req, 4)) return SEND_FAIL;
+    BYTE ans[4 + 255];
+    if (!receiveAll(h, ans, 4u + n)) return READ_FAIL;
+    if (ans[0] != kData || ans[1] != sub) return refusal(ans[1]);
+    std::memcpy(out, ans + 4, n);
+    return SUCCESS;
+  });
+}
+
+BYTE variableReadOnce(HANDLE hCOM, BYTE Size, LPBYTE pData, WORD* got);
 
 }  // namespace
 
@@ -84,10 +102,14 @@ BYTE I2C_Mass_Write_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {
     frame[2] = static_cast<BYTE>(n >> 8);
     frame[3] = static_cast<BYTE>(n);
     std::memcpy(frame + 4, pData + off, n);
-    if (!sendAll(hCOM, frame, 4 + n)) return CHUNK_FAIL;
-    BYTE ans[2];
-    if (!receiveAll(hCOM, ans, 2)) return CHUNK_FAIL;
-    if (ans[0] != kData || ans[1] != kDone) return refusal(ans[1]);
+    r = kvbl::WhileBusy(I2C_DEVICE_BUSY, [&]() -> BYTE {
+      if (!sendAll(hCOM, frame, 4 + n)) return CHUNK_FAIL;
+      BYTE ans[2];
+      if (!receiveAll(hCOM, ans, 2)) return CHUNK_FAIL;
+      if (ans[0] != kData || ans[1] != kDone) return refusal(ans[1]);
+      return SUCCESS;
+    });
+    if (r != SUCCESS) return r;
     off += n;
   }
   BYTE end[2] = {kData, MASS_WRITE_END};
@@ -97,12 +119,7 @@ BYTE I2C_Mass_Write_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {
 BYTE I2C_Single_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {
   if (Size == 0 || pData == nullptr) return SEND_FAIL;
   BYTE req[4] = {kData, SINGLE_READ, 0x00, Size};
-  if (!sendAll(hCOM, req, 4)) return SEND_FAIL;
-  BYTE ans[4 + 255];
-  if (!receiveAll(hCOM, ans, 4u + Size)) return READ_FAIL;
-  if (ans[0] != kData || ans[1] != SINGLE_READ) return refusal(ans[1]);
-  std::memcpy(pData, ans + 4, Size);
-  return SUCCESS;
+  return readExchange(hCOM, req, SINGLE_READ, pData, Size);
 }
 
 BYTE I2C_Mass_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {
@@ -113,11 +130,7 @@ BYTE I2C_Mass_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {
   for (unsigned off = 0; off < Size;) {
     const unsigned n = Size - off < kFrameLength ? Size - off : kFrameLength;
     BYTE req[4] = {kData, MASS_READ_CHUNK, static_cast<BYTE>(n >> 8), static_cast<BYTE>(n)};
-    if (!sendAll(hCOM, req, 4)) return SEND_FAIL;
-    BYTE ans[4 + kFrameLength];
-    if (!receiveAll(hCOM, ans, 4 + n)) return READ_FAIL;
-    if (ans[0] != kData || ans[1] != MASS_READ_CHUNK) return refusal(ans[1]);
-    std::memcpy(pData + off, ans + 4, n);
+    if ((r = readExchange(hCOM, req, MASS_READ_CHUNK, pData + off, n)) != SUCCESS) return r;
     off += n;
   }
   return SUCCESS;
@@ -126,6 +139,12 @@ BYTE I2C_Mass_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {
 BYTE VariableRead(HANDLE hCOM, BYTE Size, LPBYTE pData, WORD* got) {
   *got = 0;
   if (Size == 0 || pData == nullptr) return SEND_FAIL;
+  return kvbl::WhileBusy(I2C_DEVICE_BUSY, [&] { return variableReadOnce(hCOM, Size, pData, got); });
+}
+
+namespace {
+
+BYTE variableReadOnce(HANDLE hCOM, BYTE Size, LPBYTE pData, WORD* got) {
   BYTE req[2] = {kData, VARIABLE_READ};
   if (!sendAll(hCOM, req, 2)) return SEND_FAIL;
   BYTE head[3];
@@ -145,6 +164,8 @@ BYTE VariableRead(HANDLE hCOM, BYTE Size, LPBYTE pData, WORD* got) {
   *got = static_cast<WORD>(m);
   return SUCCESS;
 }
+
+}  // namespace
 
 BYTE I2C_Variable_Single_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {
   WORD got = 0;
@@ -201,6 +222,22 @@ BYTE lineReadBlock(HANDLE h, BYTE* data, WORD cap, WORD* got) {
 
 }  // namespace
 
+// Whatever is still on its way is dropped, the completion goes to the chip
+// as one write, and the chip refuses it. An acknowledge it gave before,
+// which the failed command never read, may come before that refusal.
+BYTE Resync(HANDLE hCOM, const BYTE* completion, WORD n) {
+  kvbl::ProbeTimeOut probe(hCOM);
+  kvbl::Drain(hCOM);
+  BYTE r = lineWrite(hCOM, completion, n);
+  if (r != SUCCESS) return r;
+  for (int i = 0; i < 3; ++i) {
+    BYTE answer = 0;
+    if ((r = lineRead(hCOM, &answer, 1)) != SUCCESS) return r;
+    if (answer == NACK) return SUCCESS;
+  }
+  return CMD_FAIL;
+}
+
 const kvbl::Flavour kFlavour = [] {
   kvbl::Flavour f{};
   f.name = "I2C";
@@ -209,6 +246,7 @@ const kvbl::Flavour kFlavour = [] {
   f.write = lineWrite;
   f.read = lineRead;
   f.readBlock = lineReadBlock;
+  f.resync = Resync;
   return f;
 }();
 

@@ -20,6 +20,8 @@ BYTE VariableRead(HANDLE hCOM, BYTE Size, LPBYTE pData, WORD* got);
 int I2C_Write_Data(HANDLE hCOM, BYTE Size, LPBYTE pData);
 int I2C_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData, BOOL bVariable);
 BYTE InitBL(HANDLE hCOM, WORD addr, DWORD rate, BYTE dutyCycle);
+// Brings the line back in step after a failed command (Flavour::resync).
+BYTE Resync(HANDLE hCOM, const BYTE* completion, WORD n);
 
 extern const kvbl::Flavour kFlavour;
 

@@ -19,14 +19,32 @@ BYTE failure(const FrameCodes& c, BYTE status) {
 }
 
 // A frame answered by [0xBF][status], with the results of a short write
-// and of a short answer.
+// and of a short answer. A busy bridge did nothing with it: it is sent again.
 BYTE statusFrame(const FrameCodes& c, HANDLE h, BYTE* frame, size_t n, BYTE shortWrite,
                  BYTE shortAnswer) {
-  if (!sent(h, frame, n)) return shortWrite;
-  BYTE ans[2];
-  if (kvbl::LineReceive(h, ans, 2) != 2) return shortAnswer;
-  if (ans[0] != kData) return failure(c, ans[1]);
-  return c.analyse(ans[1]);
+  return kvbl::WhileBusy(c.busy, [&]() -> BYTE {
+    if (!sent(h, frame, n)) return shortWrite;
+    BYTE ans[2];
+    if (kvbl::LineReceive(h, ans, 2) != 2) return shortAnswer;
+    if (ans[0] != kData) return failure(c, ans[1]);
+    return c.analyse(ans[1]);
+  });
+}
+
+BYTE variableReadOnce(const FrameCodes& c, HANDLE h, BYTE* out, unsigned cap, WORD* got) {
+  BYTE req[2] = {kData, c.variableRead};
+  if (!sent(h, req, 2)) return SEND_FAIL;
+  BYTE head[3];
+  const int n = kvbl::LineReceive(h, head, 3);
+  if (n < 2) return READ_FAIL;
+  if (head[0] != kData || head[1] != c.variableRead) return failure(c, head[1]);
+  if (n < 3) return READ_FAIL;  // the length never arrived
+  BYTE block[kMaxSize];
+  const int m = head[2] ? kvbl::LineReceive(h, block, head[2]) : 0;
+  if (m < 0 || head[2] > cap) return READ_FAIL;
+  std::memcpy(out, block, static_cast<size_t>(m));
+  *got = static_cast<WORD>(m);
+  return SUCCESS;
 }
 
 // A mass transfer's start frame [0xBF][sub][0x00][size].
@@ -41,12 +59,14 @@ unsigned chunkOf(unsigned left) { return left < kBridgeChunk ? left : kBridgeChu
 
 BYTE DataExchange(const FrameCodes& c, HANDLE h, BYTE* frame, unsigned frameLength, BYTE sub,
                   BYTE* out, unsigned n) {
-  if (!sent(h, frame, frameLength)) return SEND_FAIL;
-  BYTE ans[4 + kMaxSize];
-  if (kvbl::LineReceive(h, ans, 4u + n) != static_cast<int>(4u + n)) return READ_FAIL;
-  if (ans[0] != kData || ans[1] != sub) return failure(c, ans[1]);
-  if (n > 0) std::memcpy(out, ans + 4, n);
-  return SUCCESS;
+  return kvbl::WhileBusy(c.busy, [&]() -> BYTE {
+    if (!sent(h, frame, frameLength)) return SEND_FAIL;
+    BYTE ans[4 + kMaxSize];
+    if (kvbl::LineReceive(h, ans, 4u + n) != static_cast<int>(4u + n)) return READ_FAIL;
+    if (ans[0] != kData || ans[1] != sub) return failure(c, ans[1]);
+    if (n > 0) std::memcpy(out, ans + 4, n);
+    return SUCCESS;
+  });
 }
 
 BYTE SingleWrite(const FrameCodes& c, HANDLE h, const BYTE* data, unsigned n) {
@@ -102,19 +122,7 @@ BYTE ReadData(const FrameCodes& c, HANDLE h, BYTE* out, unsigned n) {
 BYTE VariableRead(const FrameCodes& c, HANDLE h, BYTE* out, unsigned cap, WORD* got) {
   *got = 0;
   if (cap == 0 || out == nullptr) return SEND_FAIL;
-  BYTE req[2] = {kData, c.variableRead};
-  if (!sent(h, req, 2)) return SEND_FAIL;
-  BYTE head[3];
-  const int n = kvbl::LineReceive(h, head, 3);
-  if (n < 2) return READ_FAIL;
-  if (head[0] != kData || head[1] != c.variableRead) return failure(c, head[1]);
-  if (n < 3) return READ_FAIL;  // the length never arrived
-  BYTE block[kMaxSize];
-  const int m = head[2] ? kvbl::LineReceive(h, block, head[2]) : 0;
-  if (m < 0 || head[2] > cap) return READ_FAIL;
-  std::memcpy(out, block, static_cast<size_t>(m));
-  *got = static_cast<WORD>(m);
-  return SUCCESS;
+  return kvbl::WhileBusy(c.busy, [&] { return variableReadOnce(c, h, out, cap, got); });
 }
 
 }  // namespace kvspi

@@ -17,6 +17,7 @@ struct FrameCodes {
   BYTE massReadStart, massReadChunk, singleRead, variableRead;
   BYTE (*analyse)(BYTE status);  // bridge status -> result code
   BYTE execError;                // result of a status that means nothing known
+  BYTE busy;                     // result of the busy status: the frame is sent again
 };
 
 // Writes of 1..255 bytes (0 or null data: 0xFF). A short write or answer

@@ -42,6 +42,11 @@ uint64_t TimeMilliSecond();
 // ACK answered 0x86; a transport error returns its code; CMD_FAIL otherwise.
 BYTE SPI_GetACKOrNACK(HANDLE hCOM, BOOL bExtendedDelay);
 BYTE InitBL(HANDLE hCOM, WORD addr, DWORD rate, BYTE dutyCycle);
+// The second half of the bridge start: the sync exchange 0x5A/0xA5 that
+// starts the chip's SPI session afresh, a pause, and the acknowledge.
+BYTE SyncSession(HANDLE hCOM, unsigned pauseMs);
+// Brings the line back in step after a failed command (Flavour::resync).
+BYTE Resync(HANDLE hCOM, const BYTE* completion, WORD n);
 
 // Replaces the clock of the handshake (null: the monotonic clock).
 void SetClockForTests(uint64_t (*clock)());

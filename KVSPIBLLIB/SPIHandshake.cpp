@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include "KVBLPorts.h"
+#include "KVBLRecovery.h"
 #include "SPIBridge.h"
 
 extern "C" {
@@ -77,6 +78,7 @@ BYTE SPI_GetACKOrNACK(HANDLE hCOM, BOOL bExtendedDelay) {
   if (r != SUCCESS) return r;
   const uint64_t start = TimeMilliSecond();
   BYTE polled = 0x00;
+  kvbl::NoteAnswer(hCOM, -1);
   for (;;) {
     if ((r = SPI_Single_Read_Data(hCOM, 1, &polled)) != SUCCESS) return r;
     if (polled == ACK || polled == NACK) break;
@@ -84,6 +86,8 @@ BYTE SPI_GetACKOrNACK(HANDLE hCOM, BOOL bExtendedDelay) {
   }
   BYTE mine = ACK, answer = 0x00;
   if ((r = SPI_Write_and_read_Data(hCOM, 1, &mine, 1, &answer)) != SUCCESS) return r;
+  // For the failure report: a refusal, or a handshake answer gone wrong.
+  kvbl::NoteAnswer(hCOM, polled == NACK ? NACK : answer == kHandshake ? ACK : answer);
   return (polled == ACK && answer == kHandshake) ? SUCCESS : CMD_FAIL;
 }
 
@@ -102,13 +106,31 @@ BYTE InitBL(HANDLE hCOM, WORD, DWORD rate, BYTE) {
   if (kvbl::LineReceive(hCOM, ans, 2) != 2) return READ_FAIL;
   if (ans[0] != kConfig || ans[1] != kDone) return UNREOGNIZED_DEVICE;
   kvbl::Sleep(10);
+  return SyncSession(hCOM, 10u * DELAY_MUTIPLE);
+}
+
+BYTE SyncSession(HANDLE hCOM, unsigned pauseMs) {
   BYTE sync = kSync, back = 0x00;
   BYTE r = SPI_Write_and_read_Data(hCOM, 1, &sync, 1, &back);
   if (r != SUCCESS) return r;
   if (back != kSyncAnswer) return UNREOGNIZED_DEVICE;
-  kvbl::Sleep(10u * DELAY_MUTIPLE);
+  kvbl::Sleep(pauseMs);
   if (SPI_GetACKOrNACK(hCOM, 0) != SUCCESS) return UNREOGNIZED_DEVICE;
   return SUCCESS;
+}
+
+// Whatever is still on its way is dropped and the completion ends any frame
+// the chip may be reading (the chip refuses it; as commands its bytes are
+// ignored, none is the 0x5A prefix). The sync exchange then starts the
+// chip's SPI session afresh, as the bridge start does, and its acknowledge
+// shows that the chip listens again. The handshake polls until the chip is
+// ready, so the bridge start's fixed pause is not waited here.
+BYTE Resync(HANDLE hCOM, const BYTE* completion, WORD n) {
+  kvbl::ProbeTimeOut probe(hCOM);
+  kvbl::Drain(hCOM);
+  const BYTE r = WriteData(kSpiCodes, hCOM, completion, n);
+  if (r == SEND_FAIL || r == READ_FAIL) return r;  // a silent bridge
+  return SyncSession(hCOM, 0);
 }
 
 const kvbl::Flavour kFlavour = [] {
@@ -125,6 +147,7 @@ const kvbl::Flavour kFlavour = [] {
   f.getCountIsBlock0 = true;
   f.finalByteIsAck = true;
   f.onSlibStatus = onSlibStatus;
+  f.resync = Resync;
   return f;
 }();
 

@@ -223,12 +223,58 @@ TEST_F(CommandFixture, DownloadAndVerifySkipErasedPacketsButCountThem) {
   EXPECT_EQ(4u, Progress);
 }
 
+// A packet that reads differently from the file is read again until two
+// reads agree on every byte; what they agree on decides, and a byte that no
+// two of 5 reads agree on is a difference too. (One READ is
+// [ACK][ACK][ACK][data] here.)
 TEST_F(CommandFixture, VerifyReportsOneDifferingByte) {
   allow(&TARGET_DESCRIPTOR::READ_CMD);
   ASSERT_EQ(SUCCESS, SetPaketSize(h, 4));
   BYTE expect[6] = {1, 2, 3, 4, 5, 6};
-  reads({kAck, kAck, kAck, {1, 2, 3, 4}, kAck, kAck, kAck, {5, 7}});
-  EXPECT_EQ(CMD_NOT_ALLOWED, KVBL_VERIFY(h, 0x08000000, expect, 6, 0));
+  struct Case {
+    std::vector<Bytes> tail;  // the tail's reads
+    BYTE result;
+    size_t reads;  // READ commands sent in all
+  } cases[] = {
+      {{{5, 7}, {5, 7}}, CMD_NOT_ALLOWED, 3},          // the chip holds 7
+      {{{5, 7}, {5, 6}, {5, 6}}, SUCCESS, 4},          // the first read was changed on the way
+      {{{5, 7}, {4, 6}, {5, 6}}, SUCCESS, 4},          // each byte by two reads
+      {{{5, 7}, {5, 6}, {5, 8}, {5, 9}, {5, 2}}, CMD_NOT_ALLOWED, 6},  // the second byte never agrees
+  };
+  for (const Case& c : cases) {
+    std::vector<Bytes> script = {kAck, kAck, kAck, {1, 2, 3, 4}};
+    for (const Bytes& tail : c.tail) script.insert(script.end(), {kAck, kAck, kAck, tail});
+    st.written.clear();
+    reads(script);
+    EXPECT_EQ(c.result, KVBL_VERIFY(h, 0x08000000, expect, 6, 0));
+    EXPECT_EQ(3 * c.reads, st.written.size());  // pair, address, length per READ
+  }
+  // The last case is reported as damaged answers, the others are no failure.
+  BYTE cmd = 0, cause = 0, attempts = 0;
+  DWORD address = 0;
+  ASSERT_EQ(SUCCESS, KVBL_TakeLastFailure(h, &cmd, &address, &cause, &attempts));
+  EXPECT_EQ(KVBL_FAILURE_DAMAGED, cause);
+  EXPECT_EQ(0x08000004u, address);
+}
+
+// An upload that trusts no single read: two reads per packet, more where they
+// differ, and only what two reads agree on reaches the caller.
+TEST_F(CommandFixture, ConfirmedUploadKeepsWhatTwoReadsAgreeOn) {
+  allow(&TARGET_DESCRIPTOR::READ_CMD);
+  ASSERT_EQ(SUCCESS, SetPaketSize(h, 4));
+  auto read = [](const Bytes& data) { return std::vector<Bytes>{kAck, kAck, kAck, data}; };
+  std::vector<Bytes> script;
+  for (const Bytes& d : {Bytes{1, 2, 3, 4}, Bytes{1, 2, 3, 4}, Bytes{5, 7}, Bytes{5, 6}, Bytes{5, 6}}) {
+    const auto one = read(d);
+    script.insert(script.end(), one.begin(), one.end());
+  }
+  reads(script);
+  BYTE out[6] = {};
+  Progress = 0;
+  ASSERT_EQ(SUCCESS, KVBL_UPLOAD_CONFIRMED(h, 0x08000000, out, 6));
+  EXPECT_EQ((Bytes{1, 2, 3, 4, 5, 6}), Bytes(out, out + 6));
+  EXPECT_EQ(15u, st.written.size());  // 5 READs
+  EXPECT_EQ(4u, Progress);
 }
 
 TEST_F(CommandFixture, UploadReadsPacketsThenTheTail) {

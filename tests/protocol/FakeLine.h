@@ -7,6 +7,7 @@
 #define PROTOCOL_FAKELINE_H
 
 #include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ class FakeSerial : public CSerialPort {
   std::vector<Bytes> sent;
   std::deque<BYTE> answers;
   long shortWriteAt = -1;  // index of the write that is cut short
+  // Answers that arrive only once the write of that index (into `sent`) is
+  // made, as a chip answers what it was sent.
+  std::map<size_t, Bytes> answerAfter;
 
   void answer(const Bytes& b) { answers.insert(answers.end(), b.begin(), b.end()); }
 
@@ -37,6 +41,8 @@ class FakeSerial : public CSerialPort {
   int receiveData(std::string*) override { return 0; }
   int sendData(unsigned long lg, unsigned char* data) override {
     sent.emplace_back(data, data + lg);
+    auto later = answerAfter.find(sent.size() - 1);
+    if (later != answerAfter.end()) answer(later->second);
     if (static_cast<long>(sent.size()) - 1 == shortWriteAt) return static_cast<int>(lg) - 1;
     return static_cast<int>(lg);
   }

@@ -63,6 +63,8 @@ TEST_F(I2CFixture, MassReadAsksForChunksOfSixtyThenTheRest) {
   EXPECT_EQ(d, Bytes(out, out + 64));
 }
 
+// A busy bridge did nothing with the frame, which is sent again (at most 3
+// more times); the other statuses end the exchange at once.
 TEST_F(I2CFixture, BridgeStatusesMapToResultCodes) {
   struct { BYTE status; BYTE code; } cases[] = {
       {0xF1, SUCCESS}, {0xFD, I2C_DEVICE_BUSY}, {0xFE, I2C_INVALID_DATA_PARAM},
@@ -70,20 +72,30 @@ TEST_F(I2CFixture, BridgeStatusesMapToResultCodes) {
   };
   BYTE one = 0x55;
   for (auto& c : cases) {
+    const size_t frames = c.status == 0xFD ? 4 : 1;
     EXPECT_EQ(c.code, kvi2c::I2C_Analyse_Result(c.status));
-    serial.answer({0xBF, c.status});
+    for (size_t i = 0; i < frames; ++i) serial.answer({0xBF, c.status});
+    serial.sent.clear();
     EXPECT_EQ(c.code, kvi2c::I2C_Write_Data(h, 1, &one));
+    EXPECT_EQ(frames, serial.sent.size());
     if (c.status == 0xF1) continue;
     // The same status in place of a read answer.
-    serial.answer({0xBF, c.status, 0x00, 0x00, 0x00});
+    for (size_t i = 0; i < frames; ++i) serial.answer({0xBF, c.status, 0x00, 0x00, 0x00});
     BYTE out;
     EXPECT_EQ(c.code, kvi2c::I2C_Read_Data(h, 1, &out, 0));
     // ... and on a chunk of a mass write.
     Bytes d = data(70);
     serial.answer(ok());
-    serial.answer({0xBF, c.status});
+    for (size_t i = 0; i < frames; ++i) serial.answer({0xBF, c.status});
     EXPECT_EQ(c.code, kvi2c::I2C_Write_Data(h, 70, d.data()));
+    EXPECT_TRUE(serial.answers.empty());
   }
+  // Busy once, then done: the frame went twice, the write succeeds.
+  serial.answer({0xBF, 0xFD});
+  serial.answer(ok());
+  serial.sent.clear();
+  EXPECT_EQ(SUCCESS, kvi2c::I2C_Write_Data(h, 1, &one));
+  EXPECT_EQ((W{{0xBF, 0x03, 0x00, 0x01, 0x55}, {0xBF, 0x03, 0x00, 0x01, 0x55}}), serial.sent);
 }
 
 TEST_F(I2CFixture, AnswersThatAreNotTheExpectedFrameNeverSucceed) {

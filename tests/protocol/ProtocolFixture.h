@@ -54,7 +54,8 @@ class CommandFixture : public PortFixture {
     openWith(&FakeFlavour());
   }
   // Scripted answers, one per read call.
-  void reads(std::initializer_list<Bytes> rs) {
+  void reads(std::initializer_list<Bytes> rs) { reads(std::vector<Bytes>(rs)); }
+  void reads(const std::vector<Bytes>& rs) {
     for (const Bytes& b : rs) st.reads.push_back(b);
   }
   void allow(BOOL TARGET_DESCRIPTOR::*flag) { desc().*flag = 1; }

@@ -88,17 +88,26 @@ TEST_F(Routed, UnknownTypeRefusedAndAbsentDfuDeviceDoesNotOpen) {
   EXPECT_FALSE(line.isConnected);
 }
 
+// A wrong answer is a glitch: the start byte goes again (while answers come,
+// 3 more times at most); a silent line has no bootloader and fails at once.
 TEST_F(Routed, UsartStartByteAcceptsAckOrNack) {
-  struct { Bytes answer; BYTE code; } cases[] = {
-      {{0x79}, SUCCESS}, {{0x1F}, SUCCESS}, {{0x00}, UNREOGNIZED_DEVICE}, {{}, READ_FAIL}};
+  struct { Bytes answer; BYTE code; size_t starts; } cases[] = {
+      {{0x79}, SUCCESS, 1}, {{0x1F}, SUCCESS, 1}, {{0x00}, UNREOGNIZED_DEVICE, 2}, {{}, READ_FAIL, 1}};
   FakeSerial& line = lines[0];
   HANDLE h = bind(22, KVBL_INTERFACE_USART, line);
   for (auto& c : cases) {
     line.sent.clear();
     line.answer(c.answer);
     EXPECT_EQ(c.code, KVBL_Init_BL(h, 0, 0, 0));
-    EXPECT_EQ((W{{0x7F}}), line.sent);
+    EXPECT_EQ(W(c.starts, {0x7F}), line.sent);
   }
+  // Garbage first, then the bootloader's answer: the second start counts.
+  line.sent.clear();
+  line.answer({0x00});
+  line.answerAfter = {{1, {0x79}}};
+  EXPECT_EQ(SUCCESS, KVBL_Init_BL(h, 0, 0, 0));
+  EXPECT_EQ(W(2, {0x7F}), line.sent);
+  line.answerAfter.clear();
   line.shortWriteAt = static_cast<long>(line.sent.size());
   EXPECT_EQ(SEND_FAIL, KVBL_Init_BL(h, 0, 0, 0));
 }
@@ -116,17 +125,31 @@ TEST_F(Routed, UsartGetReadsTheCountThenTheBlock) {
   EXPECT_FALSE(c.WRITE_CMD);
   EXPECT_TRUE(line.answers.empty());
 
-  // A block longer than its buffer is taken off the line and refused.
+  // A block longer than its buffer is refused. The command layer then
+  // brings the line back in step: what is left on it is dropped, the
+  // completion [01][00] (no parameter frame is pending, and its first byte
+  // is none of the GET pair's) makes a waiting chip refuse a command, and
+  // the start byte asks whether the chip listens. Nothing answers here: a
+  // second try, then the chip counts as stalled and GET fails as it did.
+  const W resync = {{0x01, 0x00}, {0x7F}, {0x7F}};
   Bytes big = {0x79, 70};
   big.resize(2 + 71, 0x11);
   big.push_back(0x79);
   line.answer(big);
+  line.sent.clear();
   EXPECT_EQ(READ_FAIL, KVBL_GET(h, &version, &c));
-  EXPECT_EQ((Bytes{0x79}), Bytes(line.answers.begin(), line.answers.end()));
-  line.answers.clear();
-  // A block cut short is a read failure.
+  W expected = {{0x00, 0xFF}};
+  for (int i = 0; i < 2; ++i) expected.insert(expected.end(), resync.begin(), resync.end());
+  EXPECT_EQ(expected, line.sent);
+  EXPECT_TRUE(line.answers.empty());
+  // A block cut short is a read failure; a chip that answers the start byte
+  // is asked again, and its second answer counts.
+  line.sent.clear();
   line.answer({0x79, 0x03, 0x31, 0x00});
-  EXPECT_EQ(READ_FAIL, KVBL_GET(h, &version, &c));
+  line.answerAfter = {{2, {0x1F}},  // the refusal of the start byte
+                      {3, {0x79, 0x03, 0x31, 0x00, 0x11, 0x44, 0x79}}};
+  EXPECT_EQ(SUCCESS, KVBL_GET(h, &version, &c));
+  EXPECT_EQ((W{{0x00, 0xFF}, {0x01, 0x00}, {0x7F}, {0x00, 0xFF}}), line.sent);
 }
 
 TEST_F(Routed, UsartCommandsAreRawReferenceFrames) {

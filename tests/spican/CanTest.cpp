@@ -24,6 +24,10 @@ class CanFixture : public BridgeFixture {
     a.insert(a.end(), b.begin(), b.end());
     return a;
   }
+  // After a failed command the line is brought back in step with a bare
+  // frame of a code no chip knows; nothing answers it here: once more, then
+  // the command fails as it did.
+  static Frames unanswered() { return Frames(2, Write(kvcan::kResyncCode, {})); }
 };
 
 TEST_F(CanFixture, BridgeStartAndSpeedChange) {
@@ -65,7 +69,9 @@ TEST_F(CanFixture, GetReadsOneVariableBlockEndingInAck) {
     BYTE version = 0;
     Commands cmds{};
     EXPECT_EQ(c.expect, KVBL_GET(h, &version, &cmds)) << c.name;
-    EXPECT_EQ(join(bare(GET_CMD), {{0xBF, 0x0A, 0x00, 0x00}}), serial.sent) << c.name;
+    Frames frames = join(bare(GET_CMD), {{0xBF, 0x0A, 0x00, 0x00}});
+    if (c.expect != SUCCESS) frames = join(frames, unanswered());
+    EXPECT_EQ(frames, serial.sent) << c.name;
     if (c.expect == SUCCESS) {
       EXPECT_EQ(0x10, version);
       EXPECT_EQ(2, desc().CmdCount);
@@ -126,12 +132,17 @@ TEST_F(CanFixture, WriteSendsAddressThenDataFrames) {
     Bytes answers;
     BYTE expect;
   } cases[] = {
-      {"bridge busy on the address", {0xBF, 0xFD}, CAN_DEVICE_BUSY},
+      // A busy bridge did nothing: the frame is sent again, 3 more times.
+      {"bridge busy on the address", Cat({{0xBF, 0xFD}, {0xBF, 0xFD}, {0xBF, 0xFD}, {0xBF, 0xFD}}),
+       CAN_DEVICE_BUSY},
       {"bridge refuses the data", Cat({Ok(), Ack(), {0xBF, 0xFE}}), CAN_INVALID_DATA_PARAM},
       {"done in a wrong answer", {0x00, 0xF1}, CAN_CMD_EXEC_ERROR},
       {"no answer to a frame", Cat({Ok(), Ack(), Ok()}), CHUNK_FAIL},
       {"chip refuses the data", Cat({Ok(), Ack(), Ok(), Ok(), ReadAnswer({0x1F})}), CMD_FAIL},
-      {"status instead of the acknowledge", Cat({Ok(), {0xBF, 0xFD, 0x00, 0x00, 0x00}}), CAN_DEVICE_BUSY},
+      {"status instead of the acknowledge",
+       Cat({Ok(), {0xBF, 0xFD, 0x00, 0x00, 0x00}, {0xBF, 0xFD, 0x00, 0x00, 0x00},
+            {0xBF, 0xFD, 0x00, 0x00, 0x00}, {0xBF, 0xFD, 0x00, 0x00, 0x00}}),
+       CAN_DEVICE_BUSY},
   };
   for (const Case& c : cases) {
     script({c.answers});
@@ -198,7 +209,7 @@ TEST_F(CanFixture, CommandSequences) {
       {"GET_ID with an identifier too long", [&] { return KVBL_GET_ID(h, &idLen, id); },
        Cat({Ok(), Ack(), ReadAnswer({0x05}), ReadAnswer({1}), ReadAnswer({2}), ReadAnswer({3}), ReadAnswer({4}),
             ReadAnswer({5}), Ack()}),
-       join(bare(0x02), Frames(7, ReadRequest(0x02, 1))), CMD_FAIL},
+       join(join(bare(0x02), Frames(7, ReadRequest(0x02, 1))), unanswered()), CMD_FAIL},
       {"GO", [&] { return KVBL_GO(h, 0x08000100); }, Cat({Ok(), ReadAnswer({0x00})}),
        {Write(0x21, {0x08, 0x00, 0x01, 0x00}), ReadRequest(0x21, 1)}, SUCCESS},
       {"ERASEPROGRAM_PROTECT", [&] { return kvbl::EraseProgramProtect(h, 3, sectors); },

@@ -71,7 +71,9 @@ TEST_F(SpiBridge, BadAnswersGiveResultCodesNeverData) {
     std::function<int()> action;
     int expect;
   } cases[] = {
-      {"busy", spi::Status(0xFD), write2, SPI_DEVICE_BUSY},
+      // A busy bridge did nothing: the frame is sent again, 3 more times.
+      {"busy", Cat({spi::Status(0xFD), spi::Status(0xFD), spi::Status(0xFD), spi::Status(0xFD)}), write2,
+       SPI_DEVICE_BUSY},
       {"other status", spi::Status(0x42), write2, SPI_CMD_EXEC_ERROR},
       // "Done" in an answer that is not a data-frame answer is not success.
       {"wrong frame kind", Bytes{0x00, 0xF1}, write2, SPI_CMD_EXEC_ERROR},
@@ -103,9 +105,11 @@ TEST_F(SpiBridge, BridgeStartSendsConfigurationThenSyncThenHandshake) {
       {"chip answers", Cat({{0xB0, 0xF1}, spi::WriteReadAnswer(0xA5), spi::AckAnswers()}), SUCCESS,
        [&] { Frames f = config; f.insert(f.end(), sync.begin(), sync.end());
              Frames a = spi::AckFrames(); f.insert(f.end(), a.begin(), a.end()); return f; }()},
+      // A wrong answer is a glitch: the start is made again, and the line
+      // is silent then.
       {"sync not answered A5", Cat({{0xB0, 0xF1}, spi::WriteReadAnswer(0x00)}), UNREOGNIZED_DEVICE,
-       [&] { Frames f = config; f.insert(f.end(), sync.begin(), sync.end()); return f; }()},
-      {"bridge refuses", Bytes{0xB0, 0xFF}, UNREOGNIZED_DEVICE, config},
+       [&] { Frames f = config; f.insert(f.end(), sync.begin(), sync.end()); f.push_back(config[0]); return f; }()},
+      {"bridge refuses", Bytes{0xB0, 0xFF}, UNREOGNIZED_DEVICE, {config[0], config[0]}},
       {"bridge silent", Bytes{}, READ_FAIL, config},
       {"chip refuses the handshake",
        Cat({{0xB0, 0xF1}, spi::WriteReadAnswer(0xA5), spi::AckAnswers(0x1F)}), UNREOGNIZED_DEVICE, {}},
@@ -136,7 +140,10 @@ TEST_F(SpiBridge, HandshakeOutcomes) {
       // A NACK ends the poll at once.
       {"NACK", spi::AckAnswers(0x1F, 0), CMD_FAIL, 1},
       {"ACK then 0x00 instead of 0x86", spi::AckAnswers(0x79, 0, 0x00), CMD_FAIL, 1},
-      {"bridge busy while polling", Cat({spi::Ok(), spi::Status(0xFD), {0, 0, 0}}), SPI_DEVICE_BUSY, 1},
+      {"bridge busy while polling",
+       Cat({spi::Ok(), spi::Status(0xFD), {0, 0, 0}, spi::Status(0xFD), {0, 0, 0}, spi::Status(0xFD), {0, 0, 0},
+            spi::Status(0xFD), {0, 0, 0}}),
+       SPI_DEVICE_BUSY, 4},
       {"bridge gone while polling", spi::Ok(), READ_FAIL, 1},
       {"bridge refuses the zero byte", spi::Status(0xFE), SPI_INVALID_DATA_PARAM, 0},
   };

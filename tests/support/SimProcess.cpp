@@ -32,6 +32,13 @@ std::string jsonString(const std::string& line, const std::string& key) {
 std::string simBinary() { return KVTEST_SIM_BINARY; }
 std::string mapDir() { return KVTEST_MAP_DIR; }
 
+std::vector<std::string> refusedEveryTime(unsigned cmd, unsigned from) {
+  std::vector<std::string> options;
+  for (unsigned k = from; k < from + 4; ++k)
+    options.insert(options.end(), {"--fault", "nack:" + std::to_string(cmd) + ":" + std::to_string(k)});
+  return options;
+}
+
 SimProcess::~SimProcess() { stop(); }
 
 bool SimProcess::start(const std::vector<std::string>& args) {

@@ -38,4 +38,9 @@ class SimProcess {
 std::string simBinary();  // path of the built kv32sim
 std::string mapDir();     // the source tree's Map/ folder
 
+// kv32sim options refusing occurrence `from` of command `cmd` at its first
+// acknowledge, and every time the command layer sends it again (3 repeats):
+// a refusal that lasts.
+std::vector<std::string> refusedEveryTime(unsigned cmd, unsigned from = 1);
+
 }  // namespace kvtest
