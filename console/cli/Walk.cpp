@@ -11,6 +11,7 @@
 #include "cli/LineCheck.h"
 #include "cli/ProductionLog.h"
 #include "link/Com.h"
+#include "link/LineFailure.h"
 
 CCom* m_obCCom = nullptr;
 
@@ -119,6 +120,35 @@ void CloseConnection()
 }
 
 namespace {
+
+// What a command word does, for the line on standard error that says why a
+// command failed on the line.
+std::string OperationOf(const std::string& word)
+{
+    if (word == "-e")
+        return "Erase";
+    if (word == "-d")
+        return "Download";
+    if (word == "-u")
+        return "Upload";
+    if (word == "-p")
+        return "Protection";
+    if (word == "-usd" || word == "-o")
+        return "User system data";
+    if (word == "-r")
+        return "Run";
+    if (word == "-enspim")
+        return "External flash";
+    if (word == "-otp")
+        return "OTP";
+    return "Connect";
+}
+
+// Forgets what an earlier command left, or tells why this one failed.
+std::string LineFailureOf(const std::string& word)
+{
+    return m_obCCom != nullptr ? TakeLineFailure(m_obCCom->GetHandle(), OperationOf(word)) : std::string();
+}
 
 bool IsConnectWord(const std::string& word)
 {
@@ -253,9 +283,15 @@ int Walk(int argc, char** argv)
         // After a signal nothing new is begun.
         int code = EXIT_OK;
         if (Interrupt::Signal() == 0) {
+            (void)LineFailureOf(word);
             code = RunCommand(word, argc, argv, i, bErased);
             if (code == EXIT_OK && IsConnectWord(word))
                 log.NoteChip(m_obCCom);
+            // The specified message is on standard output; the line's part
+            // in the failure goes to standard error.
+            const std::string why = code != EXIT_OK ? LineFailureOf(word) : std::string();
+            if (!why.empty())
+                std::cerr << why << std::endl;
         }
         if (Interrupt::Signal() != 0)
             code = Interrupted();

@@ -48,6 +48,8 @@ CBootLoader::~CBootLoader()
     // First the operation, after its thread has ended: it uses the command
     // set, the device and the cached data freed below.
     FreeOperation();
+    if (m_InterfaceType == INTERFACE_USART)
+        (void)KVBL_SetResetHandler(m_handle, nullptr, nullptr);
     delete m_pCmds;
     m_pCmds = nullptr;
     delete m_ObUserSystemData;
@@ -80,6 +82,14 @@ int CBootLoader::Connect()
     BYTE result = 0;
     switch (m_InterfaceType) {
     case INTERFACE_USART:
+        // With automatic boot entry, a chip that stops answering in the
+        // middle of a command is reset through the same lines and connected
+        // again, and the command is repeated (a real chip never notices the
+        // port being closed and opened again: only a reset reaches it).
+        if (m_hCCOM != nullptr && m_hCCOM->GetBootSwitch() == AUTOMATIC)
+            (void)KVBL_SetResetHandler(m_handle, &CBootLoader::ResetThroughBootLines, this);
+        else
+            (void)KVBL_SetResetHandler(m_handle, nullptr, nullptr);
         if (m_hCCOM != nullptr)
             (void)m_hCCOM->SetBootOption();
         result = KVBL_Init_BL(m_handle, 0, 0, 0);
@@ -114,6 +124,12 @@ int CBootLoader::Connect()
     return Get(&version, m_pCmds);
 }
 
+BYTE CBootLoader::ResetThroughBootLines(HANDLE, void* context)
+{
+    CBootLoader* link = static_cast<CBootLoader*>(context);
+    return link != nullptr && link->Connect() == CResult::SUCCESS ? SUCCESS : READ_FAIL;
+}
+
 int CBootLoader::Get(char* Version, Commands* pCmds)
 {
     if (Version == nullptr || pCmds == nullptr)
@@ -143,18 +159,27 @@ int CBootLoader::GetPID(std::string& strPID, BYTE& chipSeries)
 {
     strPID.clear();
     chipSeries = 2;
-    BYTE size = 0;
-    BYTE result = KVBL_GET_ID(m_handle, &size, nullptr);
-    if (result != 0)
-        return Lib(result);
-    // The answer's length is one byte: a buffer of 256 holds any answer.
-    BYTE id[256] = {};
-    result = KVBL_GET_ID(m_handle, &size, id);
-    if (result != 0)
-        return Lib(result);
-    if (!DecodeProductId(id, size, strPID, chipSeries))
-        return CResult::Convert(kLibReadFail);
-    return CResult::SUCCESS;
+    // The identifier is asked twice (its length, then its bytes). Its answer
+    // carries no check bytes, so both answers are kept: a byte changed on
+    // the line shows as a difference, and the chip is asked again until two
+    // answers agree (a wrong identifier would find another chip's map).
+    constexpr int kAnswers = 4;
+    BYTE ids[kAnswers][256] = {};  // the length is one byte: 256 hold any answer
+    BYTE sizes[kAnswers] = {};
+    for (int k = 0; k < kAnswers; ++k) {
+        sizes[k] = 255;  // the room in ids[k]
+        const BYTE result = KVBL_GET_ID(m_handle, &sizes[k], ids[k]);
+        if (result != 0)
+            return Lib(result);
+        for (int j = 0; j < k; ++j) {
+            if (sizes[j] != sizes[k] || std::memcmp(ids[j], ids[k], sizes[k]) != 0)
+                continue;
+            if (!DecodeProductId(ids[k], sizes[k], strPID, chipSeries))
+                return CResult::Convert(kLibReadFail);
+            return CResult::SUCCESS;
+        }
+    }
+    return CResult::Convert(kLibReadFail);
 }
 
 int CBootLoader::KV32GetFlashSize(unsigned int value)

@@ -35,6 +35,9 @@ public:
     void SetSPISettings(unsigned long ulSPISpeed);
 
     int Connect();
+    // The library's reset handler (KVBL_SetResetHandler) of a USART link
+    // with automatic boot entry: the boot-line sequence and the connect.
+    static BYTE ResetThroughBootLines(HANDLE hCOM, void* context);
     int InitDevice();
     bool HasInitDevice() const { return m_ObDevice != nullptr; }
     // Why the last InitDevice refused the catalogue's description of the

@@ -88,9 +88,13 @@ unsigned int CUpload::ConfirmByRereading(IMAGEELEMENT* element)
 {
     // READ answers carry no check bytes: a byte changed on the line looks
     // like the chip's own. A second read compared on the host confirms the
-    // element before it can reach the file.
-    BYTE b = KVBL_VERIFY(Handle(), static_cast<DWORD>(element->dwAddress), element->Data,
-                         element->dwDataLength, 0);
+    // element before it can reach the file. When they differ, the first read
+    // may be the changed one: the element is read again packet by packet,
+    // each byte taken once two reads agree on it.
+    const DWORD address = static_cast<DWORD>(element->dwAddress);
+    BYTE b = KVBL_VERIFY(Handle(), address, element->Data, element->dwDataLength, 0);
+    if (b == CMD_NOT_ALLOWED)
+        b = KVBL_UPLOAD_CONFIRMED(Handle(), address, element->Data, element->dwDataLength);
     if (b == CMD_NOT_ALLOWED)
         return CResult::PROGRAM_VERIFY_DATA_NOT_MATCHING;
     if (b != SUCCESS)
@@ -128,8 +132,13 @@ unsigned int CUpload::ConfirmRun()
         for (int i : m_lsRun) {
             IMAGEELEMENT* e = m_obProgramFile->ElementAt(i);
             if (attempt > 0) {
-                BYTE b = KVBL_UPLOAD(Handle(), static_cast<DWORD>(e->dwAddress), e->Data,
-                                     e->dwDataLength);
+                // A long run read once on a line that changes bytes now and
+                // then rarely arrives whole twice: read again, each byte
+                // taken once two reads agree on it.
+                BYTE b = KVBL_UPLOAD_CONFIRMED(Handle(), static_cast<DWORD>(e->dwAddress), e->Data,
+                                               e->dwDataLength);
+                if (b == CMD_NOT_ALLOWED)
+                    return CResult::PROGRAM_VERIFY_DATA_NOT_MATCHING;
                 if (b != SUCCESS)
                     return CResult::Convert(static_cast<int>(b));
             }

@@ -6,11 +6,13 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "RecordingCom.h"
 #include "RunProgram.h"
 #include "SimProcess.h"
 #include "device/Device.h"
@@ -194,6 +196,10 @@ TEST(ConsoleConnect, WhatTheChipAnswers)
         std::string printed;
     };
     const std::string s04 = "Device:  KV32S04    Flash:  256 KB\n";
+    auto usart = [](std::vector<std::string> faults) {
+        faults.insert(faults.begin(), {"--link", "usart"});
+        return faults;
+    };
     const std::string done = "Device connected Successfully\n\n";
     const Case cases[] = {
         // no BID from the version command: "NA" is printed
@@ -204,12 +210,15 @@ TEST(ConsoleConnect, WhatTheChipAnswers)
         // automatic boot entry: the lines are toggled, then the chip connects
         {{"--link", "usart"}, {"-com", "--auto", "3", "--pn"}, 0,
          "USART Connect......\n" + s04 + "PID:  70040241      BID:  4602    Version:  3.1\n" + done},
-        // the identifier request is refused
-        {{"--link", "usart", "--fault", "nack:0x02"}, {"-com", "--pn"}, 2,
+        // the identifier request is refused (every time it is sent)
+        {usart(kvtest::refusedEveryTime(0x02)), {"-com", "--pn"}, 2,
          "USART Connect......\nInit Device Failed!\n"},
         // the command list request is refused, or never answered
-        {{"--link", "usart", "--fault", "nack:0x00"}, {"-com", "--pn"}, 2,
+        {usart(kvtest::refusedEveryTime(0x00)), {"-com", "--pn"}, 2,
          "USART Connect......\nUnrecognized device...Please, reset your device then try again \n"},
+        // refused once: sent again, the chip connects
+        {{"--link", "usart", "--fault", "nack:0x00"}, {"-com", "--pn"}, 0,
+         "USART Connect......\n" + s04 + "PID:  70040241      BID:  4602    Version:  3.1\n" + done},
         {{"--link", "i2c", "--fault", "stall:0x00"}, {"-i2c", "--pn"}, 2,
          "I2C Connect......\nUnrecognized device...Please, reset your device then try again \n"},
         // the chip listens at another I2C address
@@ -382,6 +391,57 @@ TEST(ConsoleConnect, LinkIdentityAndProtectionStatus)
         }
         EXPECT_EQ(com.Close(), CResult::SUCCESS);
     }
+}
+
+// A chip that stops answering in the middle of a command cannot be reached by
+// opening the port again (a real chip never sees that): with automatic boot
+// entry the link resets it through the boot lines and connects again; a
+// stalled chip stays silent, and the command fails within its time-out and
+// the reconnect. Without automatic boot entry no line moves.
+TEST(ConsoleConnect, AStalledChipIsResetThroughTheBootLines)
+{
+    for (const bool automatic : {true, false}) {
+        SCOPED_TRACE(automatic ? "--auto 1" : "manual");
+        kvtest::SimProcess sim;
+        ASSERT_TRUE(sim.start({"--link", "usart", "--fault", "stall:0x11"}));
+        CComManager manager;
+        manager.SetInterfaceType(INTERFACE_USART);
+        RecordingCom com(701, INTERFACE_USART, sim.ptyPath().c_str());
+        ASSERT_EQ(com.Open(), CResult::SUCCESS);
+        ASSERT_EQ(com.SetComTimeOut(1000), CResult::SUCCESS);
+        com.SetBootSwitch(automatic ? AUTOMATIC : MANUAL);
+        com.SetBootOptionIndex(1);  // DTR low level to reset
+        CBootLoader* link = com.GetBootLoader();
+        ASSERT_NE(link, nullptr);
+        ASSERT_EQ(link->Connect(), CResult::SUCCESS);
+        const std::vector<std::string> connect = automatic ? std::vector<std::string>{"DTR0", "DTR1"}
+                                                           : std::vector<std::string>{};
+        EXPECT_EQ(Lines(com.events), connect);
+
+        BYTE bytes[8];
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(KVBL_READ(com.GetHandle(), 0x08000000, 8, bytes), READ_FAIL);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
+        std::vector<std::string> expected = connect;
+        expected.insert(expected.end(), connect.begin(), connect.end());  // the reset
+        EXPECT_EQ(Lines(com.events), expected);
+        EXPECT_EQ(com.Close(), CResult::SUCCESS);
+    }
+}
+
+// A failure the line caused says so on standard error, beside the specified
+// message on standard output.
+TEST(ConsoleConnect, ALineFailureNamesCommandAddressAndCause)
+{
+    WorkDir dir;
+    std::vector<std::string> simArgs = kvtest::refusedEveryTime(0x11, 4);
+    simArgs.insert(simArgs.begin(), {"--link", "i2c"});
+    kvtest::SimProcess sim;
+    ASSERT_TRUE(sim.start(simArgs));
+    ProgramRun run = RunIn(dir, {"-i2c", "--pn", sim.portName(), "-u", "--sec", "0-0", "--fn", dir.path() + "/up.bin"});
+    EXPECT_EQ(run.exitCode, 4) << run.out;
+    // Every packet is read twice: READ 4 is the second read of the second one.
+    EXPECT_EQ(run.err, "Upload: READ at 0x080000FC failed: the chip refused it (NACK) (4 attempts)\n");
 }
 
 } // namespace

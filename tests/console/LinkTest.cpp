@@ -12,6 +12,7 @@
 #include "link/BootLoader.h"
 #include "link/Com.h"
 #include "link/ComManager.h"
+#include "RecordingCom.h"
 
 namespace {
 
@@ -89,36 +90,6 @@ TEST(ConsoleLink, VersionAndBid)
     EXPECT_EQ(CBootLoader::DecodeFallbackBID(0x40), "40");
     EXPECT_EQ(CBootLoader::DecodeFallbackBID(0xFF), "NA");
     EXPECT_EQ(CBootLoader::DecodeFallbackBID(0xFE), "fe");
-}
-
-// A connection whose modem lines and pauses are recorded, not driven.
-class RecordingCom : public CCom
-{
-public:
-    std::vector<std::string> events;
-    int totalPause = 0;
-
-protected:
-    void DriveLine(BootOptionLine line, bool level) override
-    {
-        if (line == BOOTOPTION_NONE)
-            return;
-        events.push_back(std::string(line == BOOTOPTION_DTR ? "DTR" : "RTS") + (level ? "1" : "0"));
-    }
-    void Pause(int ms) override
-    {
-        events.push_back("wait" + std::to_string(ms));
-        totalPause += ms;
-    }
-};
-
-std::vector<std::string> Lines(const std::vector<std::string>& events)
-{
-    std::vector<std::string> lines;
-    for (const std::string& e : events)
-        if (e.rfind("wait", 0) != 0)
-            lines.push_back(e);
-    return lines;
 }
 
 TEST(ConsoleLink, BootOptionPatterns)

@@ -196,15 +196,20 @@ TEST(ProtectionEndToEnd, ACommandTheChipRefusesFailsWithItsExitCode)
         std::vector<std::string> commands;
         int exitCode;
     };
+    // A refusal at the first acknowledge leaves nothing done, so the command
+    // layer sends the command again: the chip refuses every time here.
+    auto refused = kvtest::refusedEveryTime;
+    std::vector<std::string> protectedChip = refused(0x92, 1);
+    protectedChip.insert(protectedChip.begin(), {"--protect", "1"});
     const Case cases[] = {
-        {"KV32S04", {"--fault", "nack:0x82"}, {"-p", "--efap"}, 32},
-        {"KV32S15", {"--fault", "nack:0xD6"}, {"-p", "--efap2", "--y"}, 33},
-        {"KV32S04", {"--protect", "1", "--fault", "nack:0x92"}, {"-p", "--drp"}, 34},
-        {"KV32S04", {"--fault", "nack:0x73"}, {"-p", "--dwp"}, 35},
-        {"KV32S04", {"--fault", "nack:0x63"}, {"-p", "--ewp", "0-1"}, 36},
-        {"KV32S04", {"--fault", "nack:0xB3"}, {"-enspim", "--fs", "1"}, 8},
-        {"KV32S21", {"--fault", "nack:0x31"}, {"-otp", "--fn", "DATA"}, 64},
-        {"KV32S04", {"--fault", "nack:0x31"}, {"-usd", "--set", "--fn", "USD"}, 6},
+        {"KV32S04", refused(0x82, 1), {"-p", "--efap"}, 32},
+        {"KV32S15", refused(0xD6, 1), {"-p", "--efap2", "--y"}, 33},
+        {"KV32S04", protectedChip, {"-p", "--drp"}, 34},
+        {"KV32S04", refused(0x73, 1), {"-p", "--dwp"}, 35},
+        {"KV32S04", refused(0x63, 1), {"-p", "--ewp", "0-1"}, 36},
+        {"KV32S04", refused(0xB3, 1), {"-enspim", "--fs", "1"}, 8},
+        {"KV32S21", refused(0x31, 1), {"-otp", "--fn", "DATA"}, 64},
+        {"KV32S04", refused(0x31, 1), {"-usd", "--set", "--fn", "USD"}, 6},
     };
     for (const Case& c : cases) {
         Chip chip(c.device, c.simArgs);
