@@ -5,6 +5,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "KVBLRecovery.h"
 #include "SerialPortLinux.h"
 
 // ---- exported data -------------------------------------------------------
@@ -173,6 +174,7 @@ KVBL_API BYTE Interface_Open(HANDLE hCOM) {
     return CANT_OPEN_COM;
   }
   if (g_pTarget[port] == nullptr) g_pTarget[port] = new TARGET_DESCRIPTOR();
+  PortOpened(hCOM);
   return SUCCESS;
 }
 

@@ -44,13 +44,13 @@ LineCounters Counters();
 void Sleep(unsigned ms);
 
 // ---- bringing a line back in step (KVBLRecovery.h) ----------------------
-constexpr unsigned kQuietMs = 100;  // a line quiet this long has nothing more on its way
+constexpr unsigned kQuietMs = 40;   // a line quiet this long has nothing more on its way
 constexpr unsigned kProbeMs = 300;  // the longest wait for an answer meanwhile
 // An answer that has begun and then pauses this long has lost bytes on the
 // way (CSerialPort::setAnswerGap): it is short at once, not after the
 // port's whole time-out. Long enough for the latency timers of USB adapters
 // and the delays of network bridges in the middle of an answer.
-constexpr unsigned kAnswerGapMs = 200;
+constexpr unsigned kAnswerGapMs = 100;
 
 // Reads and drops whatever arrives until the line has been quiet kQuietMs.
 void Drain(HANDLE h);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "KVBLCall.h"
 #include "KVBLPorts.h"
@@ -21,6 +22,7 @@ struct Trace {
   WORD lastLength = 0;
   BYTE last[kMaxFrame];  // the last host frame
   bool inReset = false;  // the program's reset handler runs
+  bool silent = false;   // the chip stopped answering: not waited for again
   KVBL_RESET_HANDLER reset = nullptr;
   void* resetContext = nullptr;
   bool failed = false;
@@ -149,13 +151,25 @@ void NoteFrame(HANDLE h, const BYTE* data, WORD n, BYTE result) {
   if (data) std::memcpy(t->last, data, t->lastLength);
 }
 
+void PortOpened(HANDLE h) {
+  if (Trace* t = traceOf(h)) t->silent = false;
+}
+
 void NoteAnswer(HANDLE h, int byte) {
   if (Trace* t = traceOf(h)) t->answer = byte;
+}
+
+bool WorthSmallerFrames(HANDLE h) {
+  const Trace* t = traceOf(h);
+  return t != nullptr && t->failed &&
+         (t->failCause == KVBL_FAILURE_TIMEOUT || t->failCause == KVBL_FAILURE_DAMAGED ||
+          t->failCause == KVBL_FAILURE_BRIDGE);
 }
 
 void RecordFailure(HANDLE h, BYTE cmd, DWORD address, BYTE cause, BYTE attempts) {
   Trace* t = traceOf(h);
   if (t == nullptr) return;
+  t->silent = cause == KVBL_FAILURE_SILENT;
   t->failed = true;
   t->failCmd = cmd;
   t->failAddress = address;
@@ -167,14 +181,29 @@ BYTE SendWithRecovery(const Flavour* f, HANDLE h, LPKVBL_Request rq) {
   Trace* tp = traceOf(h);
   if (tp == nullptr) return NO_CON_AVAILABLE;
   Trace& t = *tp;
-  BYTE r = attempt(f, h, rq, t);
+  // A chip found silent is not waited for the whole time-out again: the
+  // command waits for its first answers no longer than a probe would.
+  const bool wasSilent = t.silent && !t.inReset;
+  const unsigned long long before = Counters().received;
+  BYTE r;
+  {
+    std::optional<ProbeTimeOut> probe;
+    if (wasSilent) probe.emplace(h);
+    r = attempt(f, h, rq, t);
+  }
   if (r == SUCCESS) {
     t.failed = false;
+    t.silent = false;
     return SUCCESS;
   }
   if (!lineFailure(r)) return r;  // refused before the line: nothing to recover
   const BYTE first = r;
   BYTE cause = causeOf(h, r, t.answer);
+  if (wasSilent && Counters().received == before) {
+    RecordFailure(h, rq->_cmd, rq->_address, KVBL_FAILURE_SILENT, 1);
+    return first;
+  }
+  t.silent = false;
   int attempts = 1;
   // The ISP-tool command is a notice whose answer nobody needs; a chip may
   // not know it at all.
@@ -234,7 +263,10 @@ BYTE SendWithRecovery(const Flavour* f, HANDLE h, LPKVBL_Request rq) {
 BYTE StartWithRecovery(const Flavour* f, HANDLE h, WORD addr, DWORD rate, BYTE dutyCycle) {
   unsigned long long before = Counters().received;
   BYTE r = f->initBL(h, addr, rate, dutyCycle);
-  if (r == SUCCESS) return SUCCESS;
+  if (r == SUCCESS) {
+    if (Trace* t = traceOf(h)) t->silent = false;
+    return SUCCESS;
+  }
   // A line on which nothing at all answered has no bootloader behind it (or
   // a dead one): that is said at once. An answer that came wrong or short is
   // a glitch: the start is made again, which a started bootloader or bridge
@@ -246,7 +278,10 @@ BYTE StartWithRecovery(const Flavour* f, HANDLE h, WORD addr, DWORD rate, BYTE d
     Drain(h);
     ++attempts;
     before = Counters().received;
-    if ((r = f->initBL(h, addr, rate, dutyCycle)) == SUCCESS) return SUCCESS;
+    if ((r = f->initBL(h, addr, rate, dutyCycle)) == SUCCESS) {
+      if (Trace* t = traceOf(h)) t->silent = false;
+      return SUCCESS;
+    }
     answered = Counters().received > before;
   }
   const BYTE cause = lineGone(h) ? KVBL_FAILURE_LINE_GONE

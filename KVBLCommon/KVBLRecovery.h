@@ -37,12 +37,20 @@ bool InFlashWindows(DWORD address, DWORD length);
 void NoteFrame(HANDLE h, const BYTE* data, WORD n, BYTE result);
 void NoteAnswer(HANDLE h, int byte);
 
+// A port just opened: whatever was known of the chip behind it is forgotten.
+void PortOpened(HANDLE h);
+
 // Send_RQ: one attempt through the flavour, recovered as above.
 BYTE SendWithRecovery(const Flavour* f, HANDLE h, LPKVBL_Request rq);
 // KVBL_Init_BL: the bootloader or bridge start, made again (at most
 // kMaxRepeats times) when its answer came wrong or short; a line on which
 // nothing answered fails at once.
 BYTE StartWithRecovery(const Flavour* f, HANDLE h, WORD addr, DWORD rate, BYTE dutyCycle);
+
+// After a command gave up: whether the same bytes in smaller frames may pass
+// (the line damaged or lost answers; the chip neither refused, nor stopped
+// answering, nor is the line gone).
+bool WorthSmallerFrames(HANDLE h);
 
 // Marks the port's last failure (for KVBL_TakeLastFailure) when a transfer
 // gives up for a reason the command layer did not see (reads that never

@@ -96,6 +96,23 @@ BYTE downloadRanges(const Call& c, DWORD address, const BYTE* data, DWORD length
   });
 }
 
+constexpr DWORD kPieces = 4;  // a packet that cannot be read whole is read in quarters
+
+// One packet of a block transfer. On a line that keeps damaging answers, a
+// long READ may fail every time it is sent; its quarters, each with its own
+// repeats, pass much more often. A chip that refuses, a silent chip or a
+// gone line are not asked again.
+BYTE readPacket(HANDLE h, DWORD address, DWORD n, BYTE* out) {
+  const BYTE r = KVBL_READ(h, address, static_cast<BYTE>(n), out);
+  if (r == SUCCESS || n < 2 * kPieces || !WorthSmallerFrames(h)) return r;
+  const DWORD piece = ((n + kPieces - 1) / kPieces + 1) & ~1ul;  // even
+  for (DWORD off = 0; off < n; off += piece) {
+    const DWORD k = n - off < piece ? n - off : piece;
+    if (KVBL_READ(h, address + off, static_cast<BYTE>(k), out + off) != SUCCESS) return r;
+  }
+  return SUCCESS;
+}
+
 constexpr int kPacketReads = 5;  // reads of one packet at most
 
 // Reads of one packet. A READ answer carries no check bytes, so a byte
@@ -109,7 +126,7 @@ class PacketReads {
   void add(const BYTE* bytes) { std::memcpy(m_reads[m_count++], bytes, m_n); }
   BYTE read() {
     std::memset(m_reads[m_count], 0xFF, KVBL_MAX_PACKET);
-    const BYTE r = KVBL_READ(m_h, m_address, static_cast<BYTE>(m_n), m_reads[m_count]);
+    const BYTE r = readPacket(m_h, m_address, m_n, m_reads[m_count]);
     if (r == SUCCESS) ++m_count;
     return r;
   }
@@ -175,7 +192,7 @@ KVBL_API BYTE KVBL_UPLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length
   for (DWORD off = 0; off < Length;) {
     const DWORD n = Length - off < P ? Length - off : P;
     std::memset(buf, 0xFF, sizeof(buf));
-    if ((r = KVBL_READ(hCOM, Address + off, static_cast<BYTE>(n), buf)) != SUCCESS) return r;
+    if ((r = readPacket(hCOM, Address + off, n, buf)) != SUCCESS) return r;
     std::memcpy(pData + off, buf, n);
     ++Progress;
     off += n;
@@ -222,7 +239,7 @@ KVBL_API BYTE KVBL_VERIFY(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length
     const DWORD n = Length - off < P ? Length - off : P;
     if (!bTruncateLeadFFForDnLoad || !allFF(pData + off, n)) {
       std::memset(buf, 0xFF, sizeof(buf));
-      if ((r = KVBL_READ(hCOM, Address + off, static_cast<BYTE>(n), buf)) != SUCCESS) return r;
+      if ((r = readPacket(hCOM, Address + off, n, buf)) != SUCCESS) return r;
       if (std::memcmp(buf, pData + off, n) != 0) {
         // Read again before a difference counts: it may be the line's.
         PacketReads reads(hCOM, Address + off, n);
@@ -265,7 +282,7 @@ KVBL_API BYTE KVBL_DNLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length
       // The tail is read first so that the pad byte of an odd tail is
       // written with the value the flash already holds.
       std::memset(buf, 0xFF, sizeof(buf));
-      if ((r = KVBL_READ(hCOM, addr, static_cast<BYTE>(tail), buf)) != SUCCESS) return r;
+      if ((r = readPacket(hCOM, addr, tail, buf)) != SUCCESS) return r;
       std::memcpy(buf, src, tail);
       const WORD even = static_cast<WORD>(tail + (tail & 1u));
       if ((r = WritePacket(hCOM, addr, buf, even)) != SUCCESS) return r;
