@@ -1,7 +1,9 @@
 // Byte-exact tests of the command layer over a recording fake transport.
 #include <cstring>
 
+#include "KVBLRecovery.h"
 #include "KVBLRequest.h"
+#include "KVBLResync.h"
 #include "ProtocolFixture.h"
 
 namespace {
@@ -534,6 +536,88 @@ TEST(Progress, PercentIsBoundedAndSurvivesZeroScale) {
     DWORD t = 0;
     GetActivityTime(&t);
     EXPECT_EQ(c.scaleAfter, t);
+  }
+}
+
+// The completion that brings a chip back to waiting for a command: whichever
+// frame of the command the chip may be waiting for (from its first byte),
+// and whether it waits for the frame after that one too, the frame check
+// refuses the completion, and no two bytes of it make a command pair. The
+// fillers that a byte string of one value would be are what the checks are
+// for: 0x00 completes an address frame, 0xFF a WRITE data frame.
+TEST(Completion, EveryFrameTheChipMayWaitForRefusesIt) {
+  using kvbl::FrameRule;
+  BYTE zeros[5] = {};
+  size_t needs = 0;
+  EXPECT_TRUE(kvbl::FrameAccepted({kvbl::FrameCheck::Xor, 5}, zeros, 5, &needs));
+  std::vector<BYTE> ones(258, 0xFF);
+  EXPECT_TRUE(kvbl::FrameAccepted({kvbl::FrameCheck::CountXor, 0}, ones.data(), ones.size(), &needs));
+  EXPECT_EQ(258u, needs);
+
+  const BYTE commands[] = {READ_CMD, GO_CMD, WRITE_CMD, ERASE_CMD, ERASE_EXT_CMD, ERASEPROGRAM_PROTECT_CMD,
+                           FIRMWARE_CRC_CMD, ENABLE_BANK3_CMD, ENABLE_SLIB_CMD, DISABLE_SLIB_CMD,
+                           REMAP_ENABLE_CMD, ACCESS_LEVEL_PROTECT_CMD, KV32_ISP_CMD, GET_CMD};
+  for (BYTE cmd : commands) {
+    KVBL_Request rq{};
+    rq._cmd = cmd;
+    FrameRule rules[kvbl::kMaxFrameRules];
+    const size_t k = kvbl::ParameterFrames(&rq, rules);
+    // Waiting for frame i alone, or for frame i or i + 1 (a write whose
+    // status was lost may have arrived); none: a command. The last frame
+    // sent before frame i is the command pair, then an address frame: the
+    // first byte must not be one of its bytes (a chip that lost one of them
+    // would take it for the missing one).
+    const Bytes pair = {cmd, static_cast<BYTE>(~cmd)}, address = {0x08, 0x00, 0x10, 0x00, 0x18};
+    std::vector<std::pair<std::vector<FrameRule>, Bytes>> waits = {{{}, pair}};
+    for (size_t i = 0; i < k; ++i) {
+      const Bytes& last = i == 0 ? pair : address;
+      waits.push_back({{rules[i]}, last});
+      if (i + 1 < k) waits.push_back({{rules[i], rules[i + 1]}, last});
+    }
+    for (const auto& [wait, last] : waits) {
+      SCOPED_TRACE(::testing::Message() << "command " << int(cmd) << ", frames " << wait.size()
+                                        << ", last frame of " << last.size());
+      bool avoid[256] = {};
+      for (BYTE b : last) avoid[b] = true;
+      BYTE c[kvbl::kMaxCompletion];
+      const size_t n = kvbl::BuildCompletion(wait.data(), wait.size(), avoid, c, sizeof c);
+      ASSERT_GE(n, 2u);
+      for (size_t i = 0; i < n; ++i) {
+        EXPECT_TRUE(c[i] != 0x7F && c[i] != 0x5A && c[i] != 0x80) << i;
+        if (i > 0) EXPECT_NE(static_cast<BYTE>(~c[i - 1]), c[i]) << "a command pair at " << i;
+      }
+      EXPECT_FALSE(avoid[c[0]]);
+      for (const FrameRule& rule : wait) {
+        EXPECT_FALSE(kvbl::FrameAccepted(rule, c, n, &needs));
+        EXPECT_TRUE(needs != 0 && needs <= n) << "the frame is not complete";
+      }
+    }
+  }
+}
+
+// What is done with a command whose last frame may have reached the chip.
+TEST(Completion, RepeatClassesOfTheCommands) {
+  struct Case { BYTE cmd; DWORD address; kvbl::RepeatClass cls; } cases[] = {
+      {GET_CMD, 0, kvbl::RepeatClass::Repeat},
+      {READ_CMD, 0x08000000, kvbl::RepeatClass::Repeat},
+      {WRITE_CMD, 0x08001000, kvbl::RepeatClass::Repeat},
+      {WRITE_CMD, 0x08400000, kvbl::RepeatClass::Repeat},   // external bank
+      {WRITE_CMD, 0x1FFFF800, kvbl::RepeatClass::Reread},   // option bytes
+      {WRITE_CMD, 0x1FFFE400, kvbl::RepeatClass::Reread},   // OTP
+      {ERASE_EXT_CMD, 0, kvbl::RepeatClass::Repeat},
+      {FIRMWARE_CRC_CMD, 0x08000000, kvbl::RepeatClass::Repeat},
+      {GO_CMD, 0x08000000, kvbl::RepeatClass::Never},
+      {ACCESS_PROTECT_CMD, 0, kvbl::RepeatClass::Never},
+      {ERASEPROGRAM_PROTECT_CMD, 0, kvbl::RepeatClass::Never},
+      {ENABLE_SLIB_CMD, 0, kvbl::RepeatClass::Never},
+      {RESET_MCU_CMD, 0, kvbl::RepeatClass::Never},
+  };
+  for (const Case& c : cases) {
+    KVBL_Request rq{};
+    rq._cmd = c.cmd;
+    rq._address = c.address;
+    rq._length = 4;
+    EXPECT_EQ(c.cls, kvbl::ClassOf(&rq)) << int(c.cmd);
   }
 }
 

@@ -83,6 +83,39 @@ INSTANTIATE_TEST_SUITE_P(Links, UploadOverAChangedByte,
                            return name;
                          });
 
+struct LinkCase {
+  const char* link;
+  const char* connect;
+};
+
+class NeverRepeated : public ::testing::TestWithParam<LinkCase> {};
+
+// A command whose last frame may have changed the chip is not sent again:
+// refused once, access protection fails with its exit code and says so on
+// standard error (one attempt), and the chip is as the refusal left it,
+// unprotected (an upload afterwards reads it).
+TEST_P(NeverRepeated, ARefusedProtectionFailsOnceAndLeavesTheChipUnprotected) {
+  const std::string folder = ScratchFolder();
+  ASSERT_FALSE(folder.empty());
+  kvtest::SimProcess sim;
+  ASSERT_TRUE(sim.start({"--link", GetParam().link, "--map", kvtest::mapDir(), "--fault", "nack:0x82"}));
+  ProgramRun run = RunProgram(TARNFLASH_BINARY, {GetParam().connect, "--pn", sim.portName(), "-p", "--efap"},
+                              folder, 60);
+  EXPECT_EQ(32, run.exitCode) << run.out;
+  EXPECT_EQ("Protection: ACCESS_PROTECT failed: the chip refused it (NACK)\n", run.err);
+  const std::string out = folder + "/up.bin";
+  run = RunProgram(TARNFLASH_BINARY, {GetParam().connect, "--pn", sim.portName(), "-u", "--sec", "0-0", "--fn", out},
+                   folder, 60);
+  EXPECT_EQ(0, run.exitCode) << run.out << run.err;
+  std::remove(out.c_str());
+  rmdir(folder.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, NeverRepeated,
+                         ::testing::Values(LinkCase{"usart", "-com"}, LinkCase{"i2c", "-i2c"},
+                                           LinkCase{"spi", "-spi"}, LinkCase{"can", "-can"}),
+                         [](const ::testing::TestParamInfo<LinkCase>& info) { return std::string(info.param.link); });
+
 class RepeatedSessions : public ::testing::TestWithParam<const char*> {};
 
 // Every session opens and closes the terminal, and an open refused while
