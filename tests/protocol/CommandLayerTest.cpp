@@ -584,7 +584,9 @@ TEST(Completion, EveryFrameTheChipMayWaitForRefusesIt) {
       ASSERT_GE(n, 2u);
       for (size_t i = 0; i < n; ++i) {
         EXPECT_TRUE(c[i] != 0x7F && c[i] != 0x5A && c[i] != 0x80) << i;
-        if (i > 0) EXPECT_NE(static_cast<BYTE>(~c[i - 1]), c[i]) << "a command pair at " << i;
+        if (i > 0) {
+          EXPECT_NE(static_cast<BYTE>(~c[i - 1]), c[i]) << "a command pair at " << i;
+        }
       }
       EXPECT_FALSE(avoid[c[0]]);
       for (const FrameRule& rule : wait) {

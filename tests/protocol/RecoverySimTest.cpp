@@ -148,10 +148,10 @@ TEST_P(Stall, FailsCleanlyAndAsksForAReset) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, Stall,
-                         ::testing::Values(Link{"usart", KVBL_INTERFACE_USART, 0, 0},
-                                           Link{"i2c", KVBL_INTERFACE_I2C, 0, 0},
-                                           Link{"spi", KVBL_INTERFACE_SPI, 0, 0},
-                                           Link{"can", KVBL_INTERFACE_CAN, 0, 0}),
+                         ::testing::Values(Link{"usart", KVBL_INTERFACE_USART, 0, 0, 0},
+                                           Link{"i2c", KVBL_INTERFACE_I2C, 0, 0, 0},
+                                           Link{"spi", KVBL_INTERFACE_SPI, 0, 0, 0},
+                                           Link{"can", KVBL_INTERFACE_CAN, 0, 0, 0}),
                          [](const ::testing::TestParamInfo<Link>& i) { return std::string(i.param.name); });
 
 class WireCount : public ::testing::TestWithParam<Link> {};
@@ -172,10 +172,10 @@ TEST_P(WireCount, FaultFreeDownloadMovesTodaysBytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Links, WireCount,
-                         ::testing::Values(Link{"usart", KVBL_INTERFACE_USART, 10998, 10643},
-                                           Link{"i2c", KVBL_INTERFACE_I2C, 14892, 13545},
-                                           Link{"spi", KVBL_INTERFACE_SPI, 17486, 15302},
-                                           Link{"can", KVBL_INTERFACE_CAN, 21991, 19074}),
+                         ::testing::Values(Link{"usart", KVBL_INTERFACE_USART, 10998, 10643, 0},
+                                           Link{"i2c", KVBL_INTERFACE_I2C, 14892, 13545, 0},
+                                           Link{"spi", KVBL_INTERFACE_SPI, 17486, 15302, 0},
+                                           Link{"can", KVBL_INTERFACE_CAN, 21991, 19074, 0}),
                          [](const ::testing::TestParamInfo<Link>& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -139,7 +139,9 @@ TEST_F(I2CSim, InjectedFaultsGiveTheirCodesWithinTheTimeOut) {
     if (c.cause != KVBL_FAILURE_NONE) {
       EXPECT_EQ(READ_CMD, cmd);
       EXPECT_EQ(kFlash, address);
-      if (cause == KVBL_FAILURE_NACK) EXPECT_EQ(4, attempts);  // the first and 3 repeats
+      if (cause == KVBL_FAILURE_NACK) {
+        EXPECT_EQ(4, attempts);  // the first and 3 repeats
+      }
     }
   }
 }
