@@ -124,6 +124,13 @@ bool InFlashWindows(DWORD address, DWORD length) {
   return address >= kBase && address <= kEnd && length <= kEnd - address;
 }
 
+bool NeverResynchronised(BYTE cmd) {
+  // The ISP-tool command is a notice whose answer nobody needs (a chip may
+  // not know it at all). The sLib commands carry a password: not even a
+  // frame the chip refuses is sent in its place.
+  return cmd == KV32_ISP_CMD || cmd == ENABLE_SLIB_CMD || cmd == DISABLE_SLIB_CMD;
+}
+
 RepeatClass ClassOf(const KVBL_Request* rq) {
   switch (rq->_cmd) {
     case GET_CMD:
@@ -205,9 +212,7 @@ BYTE SendWithRecovery(const Flavour* f, HANDLE h, LPKVBL_Request rq) {
   }
   t.silent = false;
   int attempts = 1;
-  // The ISP-tool command is a notice whose answer nobody needs; a chip may
-  // not know it at all.
-  const bool recoverable = f->resync && !t.inReset && rq->_cmd != KV32_ISP_CMD;
+  const bool recoverable = f->resync && !t.inReset && !NeverResynchronised(rq->_cmd);
   bool resetDone = false;
   int unanswered = 0;  // resynchronisations in a row that got no answer
   for (int repeat = 0; recoverable && repeat < kMaxRepeats; ++repeat) {

@@ -25,9 +25,12 @@ enum class RepeatClass : BYTE {
   Never,   // the command fails as it did (the chip may have acted on it)
 };
 // The class of a command once its last frame may have reached the chip.
-// Before that nothing can have run, and every command but the ISP-tool
-// notice is sent again.
+// Before that nothing can have run, and the command is sent again, unless
+// it is never resynchronised at all (NeverResynchronised).
 RepeatClass ClassOf(const KVBL_Request* rq);
+// Commands that fail as they did whenever they fail: the ISP-tool notice
+// and the sLib commands with their password.
+bool NeverResynchronised(BYTE cmd);
 // Main flash and the external bank: where a WRITE is repeated.
 bool InFlashWindows(DWORD address, DWORD length);
 

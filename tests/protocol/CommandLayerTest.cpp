@@ -620,7 +620,11 @@ TEST(Completion, RepeatClassesOfTheCommands) {
     rq._address = c.address;
     rq._length = 4;
     EXPECT_EQ(c.cls, kvbl::ClassOf(&rq)) << int(c.cmd);
+    // Only the password and notice commands are not even resynchronised.
+    EXPECT_EQ(c.cmd == ENABLE_SLIB_CMD, kvbl::NeverResynchronised(c.cmd)) << int(c.cmd);
   }
+  EXPECT_TRUE(kvbl::NeverResynchronised(DISABLE_SLIB_CMD));
+  EXPECT_TRUE(kvbl::NeverResynchronised(KV32_ISP_CMD));
 }
 
 }  // namespace
