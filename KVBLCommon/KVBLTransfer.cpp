@@ -173,11 +173,10 @@ class PacketReads {
   BYTE m_reads[kPacketReads][KVBL_MAX_PACKET];
 };
 
-}  // namespace
-
-extern "C" {
-
-KVBL_API BYTE KVBL_UPLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length) {
+// KVBL_UPLOAD, and with `confirmed` KVBL_UPLOAD_CONFIRMED: every packet read
+// twice and settled where the reads differ (Progress + 2 a packet, as an
+// upload and its verify count).
+BYTE upload(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length, bool confirmed) {
   Call c;
   BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::READ_CMD, &c);
   if (r != SUCCESS) return r;
@@ -192,7 +191,15 @@ KVBL_API BYTE KVBL_UPLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length
   for (DWORD off = 0; off < Length;) {
     const DWORD n = Length - off < P ? Length - off : P;
     std::memset(buf, 0xFF, sizeof(buf));
-    if ((r = readPacket(hCOM, Address + off, n, buf)) != SUCCESS) return r;
+    if (!confirmed) {
+      if ((r = readPacket(hCOM, Address + off, n, buf)) != SUCCESS) return r;
+    } else {
+      PacketReads reads(hCOM, Address + off, n);
+      if ((r = reads.read()) != SUCCESS || (r = reads.read()) != SUCCESS) return r;
+      if (reads.firstTwoAgree()) std::memcpy(buf, reads.first(), n);
+      else if ((r = reads.settle(buf)) != SUCCESS) return r;
+      ++Progress;
+    }
     std::memcpy(pData + off, buf, n);
     ++Progress;
     off += n;
@@ -200,25 +207,16 @@ KVBL_API BYTE KVBL_UPLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length
   return SUCCESS;
 }
 
+}  // namespace
+
+extern "C" {
+
+KVBL_API BYTE KVBL_UPLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length) {
+  return upload(hCOM, Address, pData, Length, false);
+}
+
 KVBL_API BYTE KVBL_UPLOAD_CONFIRMED(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length) {
-  Call c;
-  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::READ_CMD, &c);
-  if (r != SUCCESS) return r;
-  if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
-  if (!Fits32(Address, Length)) return INPUT_PARAMS_ERROR;
-  const DWORD P = PacketSize(c.port);
-  for (DWORD off = 0; off < Length;) {
-    const DWORD n = Length - off < P ? Length - off : P;
-    PacketReads reads(hCOM, Address + off, n);
-    if ((r = reads.read()) != SUCCESS || (r = reads.read()) != SUCCESS) return r;
-    BYTE buf[KVBL_MAX_PACKET];
-    if (reads.firstTwoAgree()) std::memcpy(buf, reads.first(), n);
-    else if ((r = reads.settle(buf)) != SUCCESS) return r;
-    std::memcpy(pData + off, buf, n);
-    Progress += 2;  // two reads, as an upload and its verify count them
-    off += n;
-  }
-  return SUCCESS;
+  return upload(hCOM, Address, pData, Length, true);
 }
 
 KVBL_API BYTE KVBL_VERIFY(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length,

@@ -125,22 +125,23 @@ namespace {
 // command failed on the line.
 std::string OperationOf(const std::string& word)
 {
-    if (word == "-e")
-        return "Erase";
-    if (word == "-d")
-        return "Download";
-    if (word == "-u")
-        return "Upload";
-    if (word == "-p")
-        return "Protection";
-    if (word == "-usd" || word == "-o")
-        return "User system data";
-    if (word == "-r")
-        return "Run";
-    if (word == "-enspim")
-        return "External flash";
-    if (word == "-otp")
-        return "OTP";
+    static const struct {
+        const char* word;
+        const char* operation;
+    } kOperations[] = {
+        {"-e", "Erase"},
+        {"-d", "Download"},
+        {"-u", "Upload"},
+        {"-p", "Protection"},
+        {"-usd", "User system data"},
+        {"-o", "User system data"},
+        {"-r", "Run"},
+        {"-enspim", "External flash"},
+        {"-otp", "OTP"},
+    };
+    for (const auto& o : kOperations)
+        if (word == o.word)
+            return o.operation;
     return "Connect";
 }
 

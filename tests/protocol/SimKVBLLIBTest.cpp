@@ -15,24 +15,7 @@ constexpr DWORD kFlash = 0x08000000;
 // Connects as the program does for the link's interface type.
 ::testing::AssertionResult connect(SimSession& s, const std::string& link, BYTE type,
                                    std::vector<std::string> extra = {}, long baud = 115200) {
-  if (TARGET_SetComIntType(type) != SUCCESS) return ::testing::AssertionFailure() << "type";
-  auto r = s.open(link, extra, 15, baud);
-  if (!r) return r;
-  BYTE code = SUCCESS;
-  switch (type) {
-    case KVBL_INTERFACE_USART:
-      code = KVBL_Init_BL(s.h, 0, 0, 0);
-      KVBL_KV32ISP_TOOL(s.h);  // a notice; its answer is not needed
-      break;
-    case KVBL_INTERFACE_I2C: code = KVBL_Init_BL(s.h, 0x3C, 400000, 0); break;
-    case KVBL_INTERFACE_CAN:
-      code = KVBL_Init_BL(s.h, 0, 2, 0);
-      if (code == SUCCESS) code = KVBL_SetSpeed(s.h, 2);
-      break;
-    case KVBL_INTERFACE_SPI: code = KVBL_Init_BL(s.h, 0, 150000, 0); break;
-  }
-  if (code != SUCCESS) return ::testing::AssertionFailure() << "start " << int(code);
-  return s.identify();
+  return ConnectAsTheProgram(s, link, type, extra, 15, baud);
 }
 
 void roundTrip(SimSession& s, unsigned seed) {

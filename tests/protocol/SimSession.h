@@ -59,6 +59,32 @@ class SimSession {
   std::vector<BYTE> pid;
 };
 
+// Starts kv32sim on the link and connects to it as the program does for its
+// interface type (bridge start, and for CAN the speed), then identifies the
+// chip.
+inline ::testing::AssertionResult ConnectAsTheProgram(SimSession& s, const std::string& link, BYTE type,
+                                                      std::vector<std::string> extra = {}, int port = 15,
+                                                      long baud = 115200, DWORD timeoutMs = 1000) {
+  if (TARGET_SetComIntType(type) != SUCCESS) return ::testing::AssertionFailure() << "type";
+  auto opened = s.open(link, extra, port, baud, timeoutMs);
+  if (!opened) return opened;
+  BYTE code = SUCCESS;
+  switch (type) {
+    case KVBL_INTERFACE_USART:
+      code = KVBL_Init_BL(s.h, 0, 0, 0);
+      if (code == SUCCESS) KVBL_KV32ISP_TOOL(s.h);  // a notice; its answer is not needed
+      break;
+    case KVBL_INTERFACE_I2C: code = KVBL_Init_BL(s.h, 0x3C, 400000, 0); break;
+    case KVBL_INTERFACE_CAN:
+      code = KVBL_Init_BL(s.h, 0, 2, 0);
+      if (code == SUCCESS) code = KVBL_SetSpeed(s.h, 2);
+      break;
+    default: code = KVBL_Init_BL(s.h, 0, 150000, 0); break;
+  }
+  if (code != SUCCESS) return ::testing::AssertionFailure() << "start " << int(code);
+  return s.identify();
+}
+
 // Sector numbers as KVBL_ERASE takes them (2 bytes each, LSB first).
 inline std::vector<BYTE> SectorList(unsigned first, unsigned count) {
   std::vector<BYTE> b;
