@@ -184,7 +184,9 @@ BYTE upload(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length, bool confirm
   if (!Fits32(Address, Length)) return INPUT_PARAMS_ERROR;
   const DWORD P = PacketSize(c.port);
   if (c.f->readRange && Length > 0) {
-    if ((r = c.f->readRange(hCOM, Address, pData, Length)) == SUCCESS) Progress += packets(Length, P);
+    // USB checks every packet it carries: one read is the chip's.
+    if ((r = c.f->readRange(hCOM, Address, pData, Length)) == SUCCESS)
+      Progress += (confirmed ? 2 : 1) * packets(Length, P);
     return r;
   }
   BYTE buf[KVBL_MAX_PACKET];
