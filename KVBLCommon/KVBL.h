@@ -130,6 +130,7 @@ KVBL_CONSTANT(BYTE, KVBL_FAILURE_DAMAGED, 3);    // an answer that is neither AC
 KVBL_CONSTANT(BYTE, KVBL_FAILURE_BRIDGE, 4);     // the bridge answered an error status
 KVBL_CONSTANT(BYTE, KVBL_FAILURE_LINE_GONE, 5);  // the adapter went away
 KVBL_CONSTANT(BYTE, KVBL_FAILURE_SILENT, 6);     // the chip stopped answering altogether
+KVBL_CONSTANT(BYTE, KVBL_FAILURE_NOISY, 7);      // the line fails too many commands to repeat them
 
 KVBL_CONSTANT(int, KVBL_MAX_PORTS, 1025);     // port numbers 0..1024
 KVBL_CONSTANT(DWORD, KVBL_MAX_PACKET, 252);   // largest packet after SetPaketSize

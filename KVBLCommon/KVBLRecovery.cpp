@@ -23,6 +23,7 @@ struct Trace {
   BYTE last[kMaxFrame];  // the last host frame
   bool inReset = false;  // the program's reset handler runs
   bool silent = false;   // the chip stopped answering: not waited for again
+  int debt = 0;          // repeats not yet paid back by commands that passed at once
   KVBL_RESET_HANDLER reset = nullptr;
   void* resetContext = nullptr;
   bool failed = false;
@@ -33,6 +34,15 @@ struct Trace {
 };
 
 std::unique_ptr<Trace> g_trace[KVBL_MAX_PORTS];
+
+// A line that fails about as many commands as it passes makes no headway:
+// every repeat costs a resynchronisation and often a whole time-out, and a
+// transfer would crawl for minutes. Each repeat adds one to the port's debt,
+// each command that passes at once pays one back; once the debt reaches
+// this, failed commands are no longer repeated and the line counts as too
+// noisy. A line that fails one command in four pays back faster than it
+// borrows and never gets there.
+constexpr int kNoisyLine = 32;
 
 Trace* traceOf(HANDLE h) {
   const int port = PortOf(h);
@@ -159,7 +169,10 @@ void NoteFrame(HANDLE h, const BYTE* data, WORD n, BYTE result) {
 }
 
 void PortOpened(HANDLE h) {
-  if (Trace* t = traceOf(h)) t->silent = false;
+  if (Trace* t = traceOf(h)) {
+    t->silent = false;
+    t->debt = 0;
+  }
 }
 
 void NoteAnswer(HANDLE h, int byte) {
@@ -201,6 +214,7 @@ BYTE SendWithRecovery(const Flavour* f, HANDLE h, LPKVBL_Request rq) {
   if (r == SUCCESS) {
     t.failed = false;
     t.silent = false;
+    if (t.debt > 0) --t.debt;
     return SUCCESS;
   }
   if (!lineFailure(r)) return r;  // refused before the line: nothing to recover
@@ -208,6 +222,10 @@ BYTE SendWithRecovery(const Flavour* f, HANDLE h, LPKVBL_Request rq) {
   BYTE cause = causeOf(h, r, t.answer);
   if (wasSilent && Counters().received == before) {
     RecordFailure(h, rq->_cmd, rq->_address, KVBL_FAILURE_SILENT, 1);
+    return first;
+  }
+  if (t.debt >= kNoisyLine && !lineGone(h)) {
+    RecordFailure(h, rq->_cmd, rq->_address, KVBL_FAILURE_NOISY, 1);
     return first;
   }
   t.silent = false;
@@ -254,6 +272,7 @@ BYTE SendWithRecovery(const Flavour* f, HANDLE h, LPKVBL_Request rq) {
     }
     r = attempt(f, h, rq, t);
     ++attempts;
+    ++t.debt;
     if (r == SUCCESS) {
       t.failed = false;
       return SUCCESS;

@@ -13,6 +13,7 @@ const char* CauseText(BYTE cause)
     case KVBL_FAILURE_BRIDGE: return "the bridge answered with an error status";
     case KVBL_FAILURE_LINE_GONE: return "the line is gone (adapter unplugged?)";
     case KVBL_FAILURE_SILENT: return "the chip stopped answering";
+    case KVBL_FAILURE_NOISY: return "the line fails too many commands to repeat them (noise on the line?)";
     default: return "unknown cause";
     }
 }

@@ -136,6 +136,34 @@ TEST_P(Stall, FailsCleanlyAndAsksForAReset) {
 
 INSTANTIATE_TEST_SUITE_P(Links, Stall, ::testing::ValuesIn(kLinks), NameOf);
 
+class NoisyLine : public ::testing::TestWithParam<Link> {};
+
+// A line that fails most commands is not repeated into the ground: once the
+// repeats outrun the commands that pass, a failure fails at once and says
+// why; commands that pass pay the repeats back.
+TEST_P(NoisyLine, StopsRepeatingUntilCommandsPassAgain) {
+  std::vector<std::string> nacks;  // READ refused 46 times in a row
+  for (int k = 1; k <= 46; ++k) nacks.insert(nacks.end(), {"--fault", "nack:0x11:" + std::to_string(k)});
+  SimSession s;
+  ASSERT_TRUE(Connect(s, GetParam(), nacks));
+  struct Expect {
+    BYTE result, cause, attempts;
+  };
+  std::vector<Expect> expected(11, {CMD_NOT_ALLOWED, KVBL_FAILURE_NACK, 4});  // 33 repeats
+  expected.insert(expected.end(), 2, {CMD_NOT_ALLOWED, KVBL_FAILURE_NOISY, 1});
+  expected.insert(expected.end(), 2, {SUCCESS, KVBL_FAILURE_NONE, 0});
+  for (size_t i = 0; i < expected.size(); ++i) {
+    BYTE b[8], cmd = 0, cause = 0, attempts = 0;
+    DWORD address = 0;
+    EXPECT_EQ(expected[i].result, KVBL_READ(s.h, kFlash, 8, b)) << "read " << i;
+    ASSERT_EQ(SUCCESS, KVBL_TakeLastFailure(s.h, &cmd, &address, &cause, &attempts));
+    EXPECT_EQ(expected[i].cause, cause) << "read " << i;
+    EXPECT_EQ(expected[i].attempts, attempts) << "read " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, NoisyLine, ::testing::ValuesIn(kLinks), NameOf);
+
 class WireCount : public ::testing::TestWithParam<Link> {};
 
 // Recovery costs nothing on a clean line: not one byte more either way.
