@@ -4,117 +4,120 @@
 #ifndef TARNFLASH_RESULT_MESSAGES_H
 #define TARNFLASH_RESULT_MESSAGES_H
 
+// One declaration form for every message: the key and its text.
+#define TARNFLASH_MESSAGE(name, text) inline constexpr char name[] = text;
+
 // ---- messages with real texts ----------------------------------------------
-inline constexpr char Info_Success[] = "Info Success";
-inline constexpr char Info_UnknownError[] = "Unknown error!";
-inline constexpr char Info_Com_NotOpen[] = "Serial port hasn't been opened yet!";
-inline constexpr char Info_Com_AlreadyOpen[] = "Serial port already opened!";
-inline constexpr char Info_Com_CantOpen[] = "Failed to open serial port!";
-inline constexpr char Info_Com_SendFail[] = "send over serial port fail!";
-inline constexpr char Info_NoResponse[] =
+TARNFLASH_MESSAGE(Info_Success, "Info Success")
+TARNFLASH_MESSAGE(Info_UnknownError, "Unknown error!")
+TARNFLASH_MESSAGE(Info_Com_NotOpen, "Serial port hasn't been opened yet!")
+TARNFLASH_MESSAGE(Info_Com_AlreadyOpen, "Serial port already opened!")
+TARNFLASH_MESSAGE(Info_Com_CantOpen, "Failed to open serial port!")
+TARNFLASH_MESSAGE(Info_Com_SendFail, "send over serial port fail!")
+TARNFLASH_MESSAGE(Info_NoResponse,
     "No response from the device...\n"
     "Please verify the boot mode configuration.\n"
     "Check the UART cable.\n"
-    "Reset the device then run again.";
-inline constexpr char Info_UnRecognizedDevice[] =
+    "Reset the device then run again.")
+TARNFLASH_MESSAGE(Info_UnRecognizedDevice,
     "Unrecognized device...\n"
-    "Please, reset your device then try again.";
-inline constexpr char Info_AccessProtection[] = "The device is access protection!";
-inline constexpr char Info_EraseProgramProtection[] = "The device is erase and program protection!";
-inline constexpr char Info_CMDNotAllowed[] = "The cmd not allowed!";
-inline constexpr char Info_Program_InputParamsError[] = "Input parameters error!";
-inline constexpr char Info_Program_VerifyDataNotMatching[] = "Verify failed. Data not matching...";
-inline constexpr char Info_Files_Empty[] = "File is empty!";
-inline constexpr char Info_Files_BadSuffex[] = "File bad suffex!";
-inline constexpr char Info_Files_UNABLETOOPENTEMPFILE[] = "Cannot open temporary file!";
-inline constexpr char Info_Files_UNABLETOOPENFILE[] = "Cannot open file!";
-inline constexpr char Info_Files_BADFORMAT[] = "File's format error!";
-inline constexpr char Info_Files_BADADDRESSRANGE[] = "File's bad address range!";
-inline constexpr char Info_Files_BADPARAMETER[] = "File's bad paramer!";
-inline constexpr char Info_Files_NOTOPEN[] = "File not open!";
-inline constexpr char Info_Files_SETELEMENTFULL[] = "Cannot open file!";
-inline constexpr char Info_Wait[] = "Wait the device answer.";
-inline constexpr char Info_FlashStatus_FAP_Readable[] = "Target is readable. Please click \"Next\" to proceed.";
-inline constexpr char Info_FlashStatus_FAP_Warning[] =
-    "The device is access protection,and the device will limit the use of some functions.";
-inline constexpr char Info_FlashStatus_FAP_Error[] = "Can't get the device status.";
-inline constexpr char Info_FlashStatus_FAP_Warning2[] = "The device is access protection,unable to operate.";
-inline constexpr char Info_FlashStatus_RDUP_Success[] = "Disable access protection successfully!";
-inline constexpr char Info_FlashStatus_RDUP_Fail[] = "Disable access protection failed!";
-inline constexpr char Info_DeviceInfo_Bank3Size_error[] = "SPIM size error";
-inline constexpr char Info_DeviceInfo_Bank3FLASHDA_error[] = "SPIM FLASH_DA error, cannot exceed the SPIM size.";
-inline constexpr char Info_Operation_Erase_Sector[] = "Please select sectors to be erased!";
-inline constexpr char Info_Operation_Erase_Block[] = "Please select blocks to be erased!";
-inline constexpr char Info_Operation_Download_Addr[] = "Invalid download address!";
-inline constexpr char Info_Operation_Download_File[] = "Please select download file!";
-inline constexpr char Info_Operation_UserSystemData_File[] = "Please select user system data file!";
-inline constexpr char Info_FAP_Jump_Error[] =
+    "Please, reset your device then try again.")
+TARNFLASH_MESSAGE(Info_AccessProtection, "The device is access protection!")
+TARNFLASH_MESSAGE(Info_EraseProgramProtection, "The device is erase and program protection!")
+TARNFLASH_MESSAGE(Info_CMDNotAllowed, "The cmd not allowed!")
+TARNFLASH_MESSAGE(Info_Program_InputParamsError, "Input parameters error!")
+TARNFLASH_MESSAGE(Info_Program_VerifyDataNotMatching, "Verify failed. Data not matching...")
+TARNFLASH_MESSAGE(Info_Files_Empty, "File is empty!")
+TARNFLASH_MESSAGE(Info_Files_BadSuffex, "File bad suffex!")
+TARNFLASH_MESSAGE(Info_Files_UNABLETOOPENTEMPFILE, "Cannot open temporary file!")
+TARNFLASH_MESSAGE(Info_Files_UNABLETOOPENFILE, "Cannot open file!")
+TARNFLASH_MESSAGE(Info_Files_BADFORMAT, "File's format error!")
+TARNFLASH_MESSAGE(Info_Files_BADADDRESSRANGE, "File's bad address range!")
+TARNFLASH_MESSAGE(Info_Files_BADPARAMETER, "File's bad paramer!")
+TARNFLASH_MESSAGE(Info_Files_NOTOPEN, "File not open!")
+TARNFLASH_MESSAGE(Info_Files_SETELEMENTFULL, "Cannot open file!")
+TARNFLASH_MESSAGE(Info_Wait, "Wait the device answer.")
+TARNFLASH_MESSAGE(Info_FlashStatus_FAP_Readable, "Target is readable. Please click \"Next\" to proceed.")
+TARNFLASH_MESSAGE(Info_FlashStatus_FAP_Warning,
+    "The device is access protection,and the device will limit the use of some functions.")
+TARNFLASH_MESSAGE(Info_FlashStatus_FAP_Error, "Can't get the device status.")
+TARNFLASH_MESSAGE(Info_FlashStatus_FAP_Warning2, "The device is access protection,unable to operate.")
+TARNFLASH_MESSAGE(Info_FlashStatus_RDUP_Success, "Disable access protection successfully!")
+TARNFLASH_MESSAGE(Info_FlashStatus_RDUP_Fail, "Disable access protection failed!")
+TARNFLASH_MESSAGE(Info_DeviceInfo_Bank3Size_error, "SPIM size error")
+TARNFLASH_MESSAGE(Info_DeviceInfo_Bank3FLASHDA_error, "SPIM FLASH_DA error, cannot exceed the SPIM size.")
+TARNFLASH_MESSAGE(Info_Operation_Erase_Sector, "Please select sectors to be erased!")
+TARNFLASH_MESSAGE(Info_Operation_Erase_Block, "Please select blocks to be erased!")
+TARNFLASH_MESSAGE(Info_Operation_Download_Addr, "Invalid download address!")
+TARNFLASH_MESSAGE(Info_Operation_Download_File, "Please select download file!")
+TARNFLASH_MESSAGE(Info_Operation_UserSystemData_File, "Please select user system data file!")
+TARNFLASH_MESSAGE(Info_FAP_Jump_Error,
     "\"Enable Access protection after Download\" or \"Apply user system data\" will enable access "
-    "protection, cannot use \"Jump to the user program\".";
-inline constexpr char Info_FAP_Conflict_Error[] =
+    "protection, cannot use \"Jump to the user program\".")
+TARNFLASH_MESSAGE(Info_FAP_Conflict_Error,
     "\"Enable Access protection after Download\" and \"Apply user system data\" do not enable access "
-    "protection at the same time.";
-inline constexpr char Info_Operation_Upload_File[] = "Please select upload file!";
-inline constexpr char Info_Operation_EPP_Sector[] = "Please select sectors to be erase and program protected!";
-inline constexpr char Info_Operation_FWCRC_File[] = "Please select Firmware file!";
-inline constexpr char Info_FWCRC_CheckFailed[] = "Firmware CRC check failed!";
-inline constexpr char Info_FWCRC_CheckSucceed[] = "Firmware CRC check succeed!";
-inline constexpr char Info_UserSystemData_Operation_Succeed[] = "Operation succeed!";
-inline constexpr char Info_UserSystemData_Operation_Failed[] = "Operation check failed!";
-inline constexpr char Info_UserSystemData_Save_Succeed[] = "Save succeed!";
-inline constexpr char Info_UserSystemData_Save_Failed[] = "Save failed!";
-inline constexpr char Info_Progress_Operation_Success[] = "Operation finished successfully!";
-inline constexpr char Info_Download_Operation_Success[] = "Download successfully!";
-inline constexpr char Info_FWCRC_Operation_Success[] = "Firmware CRC check successfully!";
-inline constexpr char Info_Erase_Operation_Success[] = "Erase successfully!";
-inline constexpr char Info_Erase_Operation_InsLib_Success[] = "Erase successfully! sLib area not erased.";
-inline constexpr char Info_Upload_Operation_Success[] = "Upload successfully!";
-inline constexpr char Info_EnableWP_Operation_Success[] = "Enable erase and program protection successfully!";
-inline constexpr char Info_DisableWP_Operation_Success[] = "Disable erase and program protection successfully!";
-inline constexpr char Info_EnableRP_Operation_Success[] = "Enable access protection successfully!";
-inline constexpr char Info_DisableRP_Operation_Success[] = "Disable access protection successfully!";
-inline constexpr char Info_Progress_Operation_Cancel[] = "Operation has been canceled!";
-inline constexpr char Info_Progress_Verify_Failed[] = "Verify failed!";
-inline constexpr char Info_Progress_Running[] = "Running...";
-inline constexpr char Info_Operation_Erase[] = "Erase";
-inline constexpr char Info_Operation_Download[] = "Download";
-inline constexpr char Info_Operation_Verify[] = "Verify";
-inline constexpr char Info_Operation_Upload[] = "Upload";
-inline constexpr char Info_Operation_FAP_E[] = "Enable access protection";
-inline constexpr char Info_Operation_FAP_D[] = "Disable access protection";
-inline constexpr char Info_Operation_EPP_E[] = "Enable erase and program protection";
-inline constexpr char Info_Operation_EPP_D[] = "Disable erase and program protection";
-inline constexpr char Info_Operation_RP_D_Message[] =
+    "protection at the same time.")
+TARNFLASH_MESSAGE(Info_Operation_Upload_File, "Please select upload file!")
+TARNFLASH_MESSAGE(Info_Operation_EPP_Sector, "Please select sectors to be erase and program protected!")
+TARNFLASH_MESSAGE(Info_Operation_FWCRC_File, "Please select Firmware file!")
+TARNFLASH_MESSAGE(Info_FWCRC_CheckFailed, "Firmware CRC check failed!")
+TARNFLASH_MESSAGE(Info_FWCRC_CheckSucceed, "Firmware CRC check succeed!")
+TARNFLASH_MESSAGE(Info_UserSystemData_Operation_Succeed, "Operation succeed!")
+TARNFLASH_MESSAGE(Info_UserSystemData_Operation_Failed, "Operation check failed!")
+TARNFLASH_MESSAGE(Info_UserSystemData_Save_Succeed, "Save succeed!")
+TARNFLASH_MESSAGE(Info_UserSystemData_Save_Failed, "Save failed!")
+TARNFLASH_MESSAGE(Info_Progress_Operation_Success, "Operation finished successfully!")
+TARNFLASH_MESSAGE(Info_Download_Operation_Success, "Download successfully!")
+TARNFLASH_MESSAGE(Info_FWCRC_Operation_Success, "Firmware CRC check successfully!")
+TARNFLASH_MESSAGE(Info_Erase_Operation_Success, "Erase successfully!")
+TARNFLASH_MESSAGE(Info_Erase_Operation_InsLib_Success, "Erase successfully! sLib area not erased.")
+TARNFLASH_MESSAGE(Info_Upload_Operation_Success, "Upload successfully!")
+TARNFLASH_MESSAGE(Info_EnableWP_Operation_Success, "Enable erase and program protection successfully!")
+TARNFLASH_MESSAGE(Info_DisableWP_Operation_Success, "Disable erase and program protection successfully!")
+TARNFLASH_MESSAGE(Info_EnableRP_Operation_Success, "Enable access protection successfully!")
+TARNFLASH_MESSAGE(Info_DisableRP_Operation_Success, "Disable access protection successfully!")
+TARNFLASH_MESSAGE(Info_Progress_Operation_Cancel, "Operation has been canceled!")
+TARNFLASH_MESSAGE(Info_Progress_Verify_Failed, "Verify failed!")
+TARNFLASH_MESSAGE(Info_Progress_Running, "Running...")
+TARNFLASH_MESSAGE(Info_Operation_Erase, "Erase")
+TARNFLASH_MESSAGE(Info_Operation_Download, "Download")
+TARNFLASH_MESSAGE(Info_Operation_Verify, "Verify")
+TARNFLASH_MESSAGE(Info_Operation_Upload, "Upload")
+TARNFLASH_MESSAGE(Info_Operation_FAP_E, "Enable access protection")
+TARNFLASH_MESSAGE(Info_Operation_FAP_D, "Disable access protection")
+TARNFLASH_MESSAGE(Info_Operation_EPP_E, "Enable erase and program protection")
+TARNFLASH_MESSAGE(Info_Operation_EPP_D, "Disable erase and program protection")
+TARNFLASH_MESSAGE(Info_Operation_RP_D_Message,
     "The flash memory will be mass erased and all contents will be lost ,Are you sure to disable the "
-    "access protection?";
-inline constexpr char Info_Operation_WP_D_Message[] = "Are you sure to disable the erase and program protection?";
-inline constexpr char Info_Operation_RP_E_Message[] = "Are you sure to enable the access protection?";
-inline constexpr char Info_Operation_WP_E_Message[] = "Are you sure to enable the erase and program protection?";
-inline constexpr char Info_Operation_FWCRC[] = "Firmware CRC Check";
-inline constexpr char Info_Operation_FlashCRC[] = "Flash CRC calculate";
-inline constexpr char Info_Operation_ENBANK3[] = "Enable Bank3";
-inline constexpr char Info_Operation_WRITESN[] = "Write serial number";
-inline constexpr char Info_Operation_WRITEUSERSYSTEMDATA[] = "Write user system data file";
-inline constexpr char Info_Operation_EnableSlib[] = "Enable sLib";
-inline constexpr char Info_Operation_DisableSlib[] = "Disable sLib";
+    "access protection?")
+TARNFLASH_MESSAGE(Info_Operation_WP_D_Message, "Are you sure to disable the erase and program protection?")
+TARNFLASH_MESSAGE(Info_Operation_RP_E_Message, "Are you sure to enable the access protection?")
+TARNFLASH_MESSAGE(Info_Operation_WP_E_Message, "Are you sure to enable the erase and program protection?")
+TARNFLASH_MESSAGE(Info_Operation_FWCRC, "Firmware CRC Check")
+TARNFLASH_MESSAGE(Info_Operation_FlashCRC, "Flash CRC calculate")
+TARNFLASH_MESSAGE(Info_Operation_ENBANK3, "Enable Bank3")
+TARNFLASH_MESSAGE(Info_Operation_WRITESN, "Write serial number")
+TARNFLASH_MESSAGE(Info_Operation_WRITEUSERSYSTEMDATA, "Write user system data file")
+TARNFLASH_MESSAGE(Info_Operation_EnableSlib, "Enable sLib")
+TARNFLASH_MESSAGE(Info_Operation_DisableSlib, "Disable sLib")
 // 0xA1 0xA3: full-width full stop; 0xA3 0xA1: full-width exclamation mark (GB2312).
-inline constexpr char Disconnect_Error_Info[] = "Device has disconnected\xA1\xA3";
-inline constexpr char No_Flash_Error_Info[] = "Can't get the info of flash\xA1\xA3";
-inline constexpr char Connt_OpenMapTable_Error_Info[] =
-    "Device is invalid or can't open the KVmap table of device\xA1\xA3";
-inline constexpr char MultiPort_InitDevice_Info[] = "Initializing...";
-inline constexpr char Download_Erase_Block_Option_Info[] = "Erase the blocks of file size";
-inline constexpr char Download_Erase_No_Option_Info[] = "No Erase";
-inline constexpr char Download_Erase_Global_Option_Info[] = "Global Erase";
-inline constexpr char Info_Operation_SRP_E_Warning_Message[] =
+TARNFLASH_MESSAGE(Disconnect_Error_Info, "Device has disconnected\xA1\xA3")
+TARNFLASH_MESSAGE(No_Flash_Error_Info, "Can't get the info of flash\xA1\xA3")
+TARNFLASH_MESSAGE(Connt_OpenMapTable_Error_Info,
+    "Device is invalid or can't open the KVmap table of device\xA1\xA3")
+TARNFLASH_MESSAGE(MultiPort_InitDevice_Info, "Initializing...")
+TARNFLASH_MESSAGE(Download_Erase_Block_Option_Info, "Erase the blocks of file size")
+TARNFLASH_MESSAGE(Download_Erase_No_Option_Info, "No Erase")
+TARNFLASH_MESSAGE(Download_Erase_Global_Option_Info, "Global Erase")
+TARNFLASH_MESSAGE(Info_Operation_SRP_E_Warning_Message,
     "Are you sure to enable the senior access protection? This MCU can only be set once and will never "
-    "be disabled after setting.";
-inline constexpr char Protection_Selection_Error_Info[] = "Selection error\xA3\xA1";
+    "be disabled after setting.")
+TARNFLASH_MESSAGE(Protection_Selection_Error_Info, "Selection error\xA3\xA1")
 
 // ---- messages whose text is their own name ----------------------------------
 // They are keys of a presentation layer this console does not have; where the
 // console prints one, it prints the name.
-#define TARNFLASH_NAMED_MESSAGE(name) inline constexpr char name[] = #name;
+#define TARNFLASH_NAMED_MESSAGE(name) TARNFLASH_MESSAGE(name, #name)
 TARNFLASH_NAMED_MESSAGE(MultiPort_OpenCom_Failed_Info)
 TARNFLASH_NAMED_MESSAGE(MultiPort_UnknownError_Info)
 TARNFLASH_NAMED_MESSAGE(MultiPort_ConnectFailed_Info)
@@ -245,5 +248,6 @@ TARNFLASH_NAMED_MESSAGE(OTP2_Key_SPIM_Name_Info)
 TARNFLASH_NAMED_MESSAGE(OTP2_Key_QSPI_Name_Info)
 TARNFLASH_NAMED_MESSAGE(Download_Erase_Sector_Option_Info)
 #undef TARNFLASH_NAMED_MESSAGE
+#undef TARNFLASH_MESSAGE
 
 #endif
