@@ -41,6 +41,17 @@ const unsigned long kReconnectWaitMs = 100;
 const unsigned int kElementMin = 48;
 const unsigned int kElementMax = 4096;
 
+// Every operation-starting method: the previous operation goes (after its
+// thread), the new one takes the slot and, when given, a copy of the record.
+template <class Operation>
+void Replace(CBootLoader* link, COperation*& slot, const void* parameters = nullptr)
+{
+    link->FreeOperation();
+    slot = new Operation(link);
+    if (parameters)
+        slot->SetParameters(const_cast<void*>(parameters));
+}
+
 }  // namespace
 
 void CBootLoader::FreeOperation()
@@ -54,70 +65,52 @@ void CBootLoader::FreeOperation()
 
 void CBootLoader::EraseFlash(const EraseParam& parameters)
 {
-    FreeOperation();
-    m_ObOperation = new CErase(this);
-    m_ObOperation->SetParameters(const_cast<EraseParam*>(&parameters));
+    Replace<CErase>(this, m_ObOperation, &parameters);
 }
 
 void CBootLoader::DownloadToDevice(const DownloadParam& parameters)
 {
-    FreeOperation();
-    m_ObOperation = new CDownload(this);
-    m_ObOperation->SetParameters(const_cast<DownloadParam*>(&parameters));
+    Replace<CDownload>(this, m_ObOperation, &parameters);
 }
 
 void CBootLoader::UploadFromDevice(const UploadParam& parameters)
 {
-    FreeOperation();
-    m_ObOperation = new CUpload(this);
-    m_ObOperation->SetParameters(const_cast<UploadParam*>(&parameters));
+    Replace<CUpload>(this, m_ObOperation, &parameters);
 }
 
 void CBootLoader::AccessProtect(BYTE Level)
 {
-    FreeOperation();
-    m_ObOperation = new CAccessProtect(this);
-    m_ObOperation->SetParameters(&Level);
+    Replace<CAccessProtect>(this, m_ObOperation, &Level);
 }
 
 void CBootLoader::ReadoutUnProtect()
 {
-    FreeOperation();
-    m_ObOperation = new CAccessUnProtect(this);
+    Replace<CAccessUnProtect>(this, m_ObOperation);
 }
 
 void CBootLoader::EraseProgramProtect(const QList<int>& nSectorIndex)
 {
-    FreeOperation();
-    m_ObOperation = new CEraseProgramProtect(this);
-    m_ObOperation->SetParameters(const_cast<QList<int>*>(&nSectorIndex));
+    Replace<CEraseProgramProtect>(this, m_ObOperation, &nSectorIndex);
 }
 
 void CBootLoader::WriteUnProtect()
 {
-    FreeOperation();
-    m_ObOperation = new CEraseProgramUnProtect(this);
+    Replace<CEraseProgramUnProtect>(this, m_ObOperation);
 }
 
 void CBootLoader::EnableBank3Func(const EnBank3Param& parameters)
 {
-    FreeOperation();
-    m_ObOperation = new CEnBank3(this);
-    m_ObOperation->SetParameters(const_cast<EnBank3Param*>(&parameters));
+    Replace<CEnBank3>(this, m_ObOperation, &parameters);
 }
 
 void CBootLoader::EnableSlib(const EnableSlibParam& parameters)
 {
-    FreeOperation();
-    m_ObOperation = new CEnableSlib(this);
-    m_ObOperation->SetParameters(const_cast<EnableSlibParam*>(&parameters));
+    Replace<CEnableSlib>(this, m_ObOperation, &parameters);
 }
 
 void CBootLoader::DisableSlib(unsigned int password)
 {
-    FreeOperation();
-    m_ObOperation = new CDisableSlib(this);
-    m_ObOperation->SetParameters(&password);
+    Replace<CDisableSlib>(this, m_ObOperation, &password);
 }
 
 void CBootLoader::DisableSlibCheck(unsigned int password)
@@ -127,23 +120,17 @@ void CBootLoader::DisableSlibCheck(unsigned int password)
 
 void CBootLoader::FirmwareCRCCheck(const FWCRCParam& parameters)
 {
-    FreeOperation();
-    m_ObOperation = new CFWCRC(this);
-    m_ObOperation->SetParameters(const_cast<FWCRCParam*>(&parameters));
+    Replace<CFWCRC>(this, m_ObOperation, &parameters);
 }
 
 void CBootLoader::FlashCRCCheck(const FlashCRCParam& parameters)
 {
-    FreeOperation();
-    m_ObOperation = new CFlashCRC(this);
-    m_ObOperation->SetParameters(const_cast<FlashCRCParam*>(&parameters));
+    Replace<CFlashCRC>(this, m_ObOperation, &parameters);
 }
 
 void CBootLoader::DownloadToDeviceProject(const DLPROJECTParam& parameters)
 {
-    FreeOperation();
-    m_ObOperation = new CDownloadProject(this);
-    m_ObOperation->SetParameters(const_cast<DLPROJECTParam*>(&parameters));
+    Replace<CDownloadProject>(this, m_ObOperation, &parameters);
 }
 
 CBootLoader::ReopenOutcome CBootLoader::ReopenPasses(bool keepWaitingWithoutDevice,
@@ -370,61 +357,57 @@ int CBootLoader::CheckUserSystemDataFile(const std::string& strFilePath, bool ex
     return r != 0 ? r : CheckElement(*this, bytes, exceptFAP, true);
 }
 
+// Reads a file's element image through `file` (made on first use) and
+// decodes it into the link's cache.
+static int DecodeFileIntoCache(CBootLoader& link, CUserSystemDataFile*& file, const std::string& path,
+                               bool exceptFAP)
+{
+    if (!file)
+        file = new CUserSystemDataFile();
+    std::vector<unsigned char> bytes;
+    const int r = ReadUserSystemDataElement(file, path, bytes);
+    return r != 0 ? r : DecodeElementIntoCache(link, bytes, exceptFAP, true);
+}
+
+// Decodes a caller's element image into the cache and writes the cache to
+// the chip.
+static int WriteGivenElement(CBootLoader& link, const unsigned char* data, unsigned int length,
+                             bool exceptFAP)
+{
+    if (!data)
+        return CResult::FILES_EMPTY;
+    std::vector<unsigned char> bytes(data, data + length);
+    const int r = DecodeElementIntoCache(link, bytes, exceptFAP);
+    return r != 0 ? r : link.SetUserSystemData();
+}
+
 int CBootLoader::LoadUserSystemDataFromFile(const std::string& strFilePath)
 {
-    if (!m_ObUserSystemDataFile)
-        m_ObUserSystemDataFile = new CUserSystemDataFile();
-    std::vector<unsigned char> bytes;
-    int r = ReadUserSystemDataElement(m_ObUserSystemDataFile, strFilePath, bytes);
-    if (r != 0)
-        return r;
-    return DecodeElementIntoCache(*this, bytes, false, true);
+    return DecodeFileIntoCache(*this, m_ObUserSystemDataFile, strFilePath, false);
 }
 
 int CBootLoader::LoadUserSystemDataFromFileToDevice(const std::string& strFilePath)
 {
-    int r = LoadUserSystemDataFromFile(strFilePath);
-    if (r != 0)
-        return r;
-    return SetUserSystemData();
+    const int r = LoadUserSystemDataFromFile(strFilePath);
+    return r != 0 ? r : SetUserSystemData();
 }
 
 int CBootLoader::LoadUserSystemDataFromFileToDeviceExceptFAP(const std::string& strFilePath)
 {
-    if (!m_ObUserSystemDataFile)
-        m_ObUserSystemDataFile = new CUserSystemDataFile();
-    std::vector<unsigned char> bytes;
-    int r = ReadUserSystemDataElement(m_ObUserSystemDataFile, strFilePath, bytes);
-    if (r != 0)
-        return r;
-    r = DecodeElementIntoCache(*this, bytes, true, true);
-    if (r != 0)
-        return r;
-    return SetUserSystemData();
+    const int r = DecodeFileIntoCache(*this, m_ObUserSystemDataFile, strFilePath, true);
+    return r != 0 ? r : SetUserSystemData();
 }
 
 int CBootLoader::LoadUserSystemDataToDevice(unsigned char* usersystemdata,
                                             unsigned int usersystemdataLen)
 {
-    if (!usersystemdata)
-        return CResult::FILES_EMPTY;
-    std::vector<unsigned char> bytes(usersystemdata, usersystemdata + usersystemdataLen);
-    int r = DecodeElementIntoCache(*this, bytes, false);
-    if (r != 0)
-        return r;
-    return SetUserSystemData();
+    return WriteGivenElement(*this, usersystemdata, usersystemdataLen, false);
 }
 
 int CBootLoader::LoadUserSystemDataToDeviceExceptFAP(unsigned char* usersystemdata,
                                                      unsigned int usersystemdataLen)
 {
-    if (!usersystemdata)
-        return CResult::FILES_EMPTY;
-    std::vector<unsigned char> bytes(usersystemdata, usersystemdata + usersystemdataLen);
-    int r = DecodeElementIntoCache(*this, bytes, true);
-    if (r != 0)
-        return r;
-    return SetUserSystemData();
+    return WriteGivenElement(*this, usersystemdata, usersystemdataLen, true);
 }
 
 bool CBootLoader::HasBeenEraseProgramProtect(const QList<int>& aSectorIndexs)
