@@ -9,6 +9,7 @@
 
 #include "KVBL.h"
 #include "device/DeviceManager.h"
+#include "operations/OperationLink.h"
 
 class CCom;
 class CDevice;
@@ -16,7 +17,7 @@ class CUserSystemData;
 class CUserSystemDataFile;
 class COperation;
 
-class CBootLoader
+class CBootLoader : public COperationLink
 {
 public:
     // Fixed target addresses read while identifying a chip.

@@ -4,7 +4,7 @@
 #include "ShareParameter.h"
 #include "device/Device.h"
 #include "files/ProgramFile.h"
-#include "link/BootLoader.h"
+#include "operations/OperationLink.h"
 #include "operations/FlashLayout.h"
 #include "result/Result.h"
 
@@ -59,7 +59,7 @@ uint32_t FirmwareCrc::Compute(const unsigned char* data, size_t length, uint32_t
 
 // ---- CFlashCRC ---------------------------------------------------------------
 
-CFlashCRC::CFlashCRC(CBootLoader* obBootLoader) : COperation(obBootLoader), m_CRCValue(0)
+CFlashCRC::CFlashCRC(COperationLink* obBootLoader) : COperation(obBootLoader), m_CRCValue(0)
 {
     m_EmType = OP_FLASHCRC;
     m_strName = CResult::GetInfoString(Info_Operation_FlashCRC);
@@ -111,7 +111,7 @@ unsigned int CFlashCRC::Action()
 
 // ---- CFWCRC ------------------------------------------------------------------
 
-CFWCRC::CFWCRC(CBootLoader* obBootLoader)
+CFWCRC::CFWCRC(COperationLink* obBootLoader)
     : COperation(obBootLoader),
       m_bBorrowed(false),
       m_iAllElementNum(0),

@@ -41,7 +41,7 @@ struct FWCRCParam {
 // Asks the chip for the checksum of a run of sectors and keeps the value.
 class CFlashCRC : public COperation {
 public:
-    explicit CFlashCRC(CBootLoader* obBootLoader);
+    explicit CFlashCRC(COperationLink* obBootLoader);
     ~CFlashCRC() override { WaitForEnd(); }
 
     void SetParameters(void* parameters) override;
@@ -71,7 +71,7 @@ private:
 // command is checked by read-back alone.
 class CFWCRC : public COperation {
 public:
-    explicit CFWCRC(CBootLoader* obBootLoader);
+    explicit CFWCRC(COperationLink* obBootLoader);
     ~CFWCRC() override;
 
     // Copies a FWCRCParam: the files are opened by the operation.

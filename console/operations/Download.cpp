@@ -3,7 +3,7 @@
 #include "KVBL.h"
 #include "device/Device.h"
 #include "files/ProgramFile.h"
-#include "link/BootLoader.h"
+#include "operations/OperationLink.h"
 #include "operations/Protection.h"
 #include "operations/Crc.h"
 #include "operations/Erase.h"
@@ -17,7 +17,7 @@
 
 #include <vector>
 
-CDownload::CDownload(CBootLoader* obBootLoader)
+CDownload::CDownload(COperationLink* obBootLoader)
     : COperation(obBootLoader),
       m_obErase(new CErase(obBootLoader)),
       m_obVerify(new CVerify(obBootLoader)),

@@ -65,7 +65,7 @@ struct DownloadParam {
 
 class CDownload : public COperation {
 public:
-    explicit CDownload(CBootLoader* obBootLoader);
+    explicit CDownload(COperationLink* obBootLoader);
     ~CDownload() override;
 
     void SetParameters(void* parameters) override;

@@ -2,7 +2,7 @@
 
 #include "KVBL.h"
 #include "device/Device.h"
-#include "link/BootLoader.h"
+#include "operations/OperationLink.h"
 #include "operations/FlashLayout.h"
 #include "result/Result.h"
 
@@ -15,7 +15,7 @@ const DWORD kMassEraseTimeOutMs = 100000;
 
 }  // namespace
 
-CErase::CErase(CBootLoader* obBootLoader)
+CErase::CErase(COperationLink* obBootLoader)
     : COperation(obBootLoader), m_iAllSectorNum(0), m_iAddSectorNum(0)
 {
     m_EmType = OP_ERASE;

@@ -15,7 +15,7 @@ struct EraseParam {
 
 class CErase : public COperation {
 public:
-    explicit CErase(CBootLoader* obBootLoader);
+    explicit CErase(COperationLink* obBootLoader);
     ~CErase() override { WaitForEnd(); }
 
     void SetParameters(void* parameters) override;

@@ -2,7 +2,7 @@
 
 #include "KVBL.h"
 #include "ShareParameter.h"
-#include "link/BootLoader.h"
+#include "operations/OperationLink.h"
 #include "operations/FlashLayout.h"
 #include "result/Result.h"
 #include "usd/UserSystemData.h"
@@ -20,7 +20,7 @@ void Finish(COperation& op)
 
 // ---- CEnBank3 ---------------------------------------------------------------
 
-CEnBank3::CEnBank3(CBootLoader* obBootLoader) : COperation(obBootLoader)
+CEnBank3::CEnBank3(COperationLink* obBootLoader) : COperation(obBootLoader)
 {
     m_EmType = OP_ENBANK3;
     m_strName = CResult::GetInfoString(Info_Operation_ENBANK3);
@@ -67,7 +67,7 @@ unsigned int CEnBank3::Action()
 
 // ---- CWriteSN ---------------------------------------------------------------
 
-CWriteSN::CWriteSN(CBootLoader* obBootLoader) : COperation(obBootLoader)
+CWriteSN::CWriteSN(COperationLink* obBootLoader) : COperation(obBootLoader)
 {
     m_EmType = OP_WRITESN;
     m_strName = CResult::GetInfoString(Info_Operation_WRITESN);
@@ -95,7 +95,7 @@ unsigned int CWriteSN::Action()
 
 // ---- CWriteUserSystemData ---------------------------------------------------
 
-CWriteUserSystemData::CWriteUserSystemData(CBootLoader* obBootLoader)
+CWriteUserSystemData::CWriteUserSystemData(COperationLink* obBootLoader)
     : COperation(obBootLoader), m_UserSystemDataLen(0)
 {
     m_EmType = OP_WRITEUSERSYSTEMDATA;
@@ -125,7 +125,7 @@ unsigned int CWriteUserSystemData::Action()
 
 // ---- CEnableSlib ------------------------------------------------------------
 
-CEnableSlib::CEnableSlib(CBootLoader* obBootLoader) : COperation(obBootLoader)
+CEnableSlib::CEnableSlib(COperationLink* obBootLoader) : COperation(obBootLoader)
 {
     m_EmType = OP_ENSLIB;
     m_strName = CResult::GetInfoString(Info_Operation_EnableSlib);
@@ -149,7 +149,7 @@ unsigned int CEnableSlib::Action()
 
 // ---- CDisableSlib -----------------------------------------------------------
 
-CDisableSlib::CDisableSlib(CBootLoader* obBootLoader) : COperation(obBootLoader)
+CDisableSlib::CDisableSlib(COperationLink* obBootLoader) : COperation(obBootLoader)
 {
     m_EmType = OP_DISSLIB;
     m_strName = CResult::GetInfoString(Info_Operation_DisableSlib);

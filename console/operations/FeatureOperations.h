@@ -33,7 +33,7 @@ struct EnableSlibParam {
 // Enables the external SPI flash bank.
 class CEnBank3 : public COperation {
 public:
-    explicit CEnBank3(CBootLoader* obBootLoader);
+    explicit CEnBank3(COperationLink* obBootLoader);
     ~CEnBank3() override { WaitForEnd(); }
     void SetParameters(void* parameters) override;
     unsigned int Action() override;
@@ -47,7 +47,7 @@ private:
 // Writes a serial-number word (least significant byte first) and reads it back.
 class CWriteSN : public COperation {
 public:
-    explicit CWriteSN(CBootLoader* obBootLoader);
+    explicit CWriteSN(COperationLink* obBootLoader);
     ~CWriteSN() override { WaitForEnd(); }
     void SetParameters(void* parameters) override;
     unsigned int Action() override;
@@ -59,7 +59,7 @@ private:
 // Writes a user-system-data element image to the chip's option bytes.
 class CWriteUserSystemData : public COperation {
 public:
-    explicit CWriteUserSystemData(CBootLoader* obBootLoader);
+    explicit CWriteUserSystemData(COperationLink* obBootLoader);
     ~CWriteUserSystemData() override { WaitForEnd(); }
     // Keeps its own copy of the bytes.
     void SetParameters(const unsigned char* data, uint32_t length);
@@ -73,7 +73,7 @@ private:
 // Enables the sLib protected library area.
 class CEnableSlib : public COperation {
 public:
-    explicit CEnableSlib(CBootLoader* obBootLoader);
+    explicit CEnableSlib(COperationLink* obBootLoader);
     ~CEnableSlib() override { WaitForEnd(); }
     void SetParameters(void* parameters) override;
     unsigned int Action() override;
@@ -86,7 +86,7 @@ private:
 // reconnects, also after a wrong password.
 class CDisableSlib : public COperation {
 public:
-    explicit CDisableSlib(CBootLoader* obBootLoader);
+    explicit CDisableSlib(COperationLink* obBootLoader);
     ~CDisableSlib() override { WaitForEnd(); }
     // Copies an unsigned int: the password.
     void SetParameters(void* parameters) override;

@@ -1,7 +1,7 @@
 #include "operations/Operation.h"
 
 #include "files/ProgramFile.h"
-#include "link/BootLoader.h"
+#include "operations/OperationLink.h"
 #include "operations/FlashLayout.h"
 #include "result/Result.h"
 
@@ -19,7 +19,7 @@ int PercentOf(double done, double total)
     return static_cast<int>(percent);
 }
 
-COperation::COperation(CBootLoader* obBootLoader)
+COperation::COperation(COperationLink* obBootLoader)
     : m_EmType(OP_ERASE),
       m_bSubOperation(false),
       m_emStatus(STOP),

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-class CBootLoader;
+class COperationLink;
 class CProgramFile;
 
 enum OP_Type {
@@ -89,7 +89,7 @@ int PercentOf(double done, double total);
 
 class COperation : public QThread {
 public:
-    explicit COperation(CBootLoader* obBootLoader);
+    explicit COperation(COperationLink* obBootLoader);
     // Waits for the thread: an operation is never destroyed while it runs.
     // Every concrete operation also waits first thing in its own destructor,
     // before its own members go.
@@ -166,7 +166,7 @@ protected:
     bool m_bSubOperation;
     std::atomic<int> m_emStatus;
     std::atomic<int> m_emCommand;
-    CBootLoader* m_obBootLoader;
+    COperationLink* m_obBootLoader;
     CBaseInfo m_BaseInfo;
     CInitInfo m_InitInfo;
     CActionInfo m_ActionInfo;

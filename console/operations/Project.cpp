@@ -2,7 +2,7 @@
 
 #include "KVBL.h"
 #include "device/Device.h"
-#include "link/BootLoader.h"
+#include "operations/OperationLink.h"
 #include "operations/Erase.h"
 #include "operations/FeatureOperations.h"
 #include "operations/FlashLayout.h"
@@ -43,7 +43,7 @@ unsigned int ForEachProjectPiece(
 
 // ---- CVerifyProject ------------------------------------------------------------
 
-CVerifyProject::CVerifyProject(CBootLoader* obBootLoader)
+CVerifyProject::CVerifyProject(COperationLink* obBootLoader)
     : COperation(obBootLoader), m_TempDownlaodFileSize(0), m_TempDownlaodedFileSize(0),
       m_bOptimize(false)
 {
@@ -100,7 +100,7 @@ unsigned int CVerifyProject::Action()
 
 // ---- CWriteUserSystemDataProject -------------------------------------------------
 
-CWriteUserSystemDataProject::CWriteUserSystemDataProject(CBootLoader* obBootLoader)
+CWriteUserSystemDataProject::CWriteUserSystemDataProject(COperationLink* obBootLoader)
     : COperation(obBootLoader), m_UserSystemDataLen(0)
 {
     m_EmType = OP_WRITEUSERSYSTEMDATA;
@@ -126,7 +126,7 @@ unsigned int CWriteUserSystemDataProject::Action()
 
 // ---- CDownloadProject ------------------------------------------------------------
 
-CDownloadProject::CDownloadProject(CBootLoader* obBootLoader)
+CDownloadProject::CDownloadProject(COperationLink* obBootLoader)
     : COperation(obBootLoader),
       m_obErase(new CErase(obBootLoader)),
       m_obVerify(new CVerifyProject(obBootLoader)),

@@ -72,7 +72,7 @@ unsigned int ForEachProjectPiece(
 // Compares one project record with the chip, part by part.
 class CVerifyProject : public COperation {
 public:
-    explicit CVerifyProject(CBootLoader* obBootLoader);
+    explicit CVerifyProject(COperationLink* obBootLoader);
     ~CVerifyProject() override { WaitForEnd(); }
 
     void SetVerifyFile(const SFileInfo& file) { m_obProgramFile = file; }
@@ -92,7 +92,7 @@ private:
 // Writes a user-system-data element image for a project.
 class CWriteUserSystemDataProject : public COperation {
 public:
-    explicit CWriteUserSystemDataProject(CBootLoader* obBootLoader);
+    explicit CWriteUserSystemDataProject(COperationLink* obBootLoader);
     ~CWriteUserSystemDataProject() override { WaitForEnd(); }
     // Keeps its own copy of the bytes.
     void SetParameters(const unsigned char* data, uint32_t length);
@@ -107,7 +107,7 @@ private:
 // The project counterpart of the download.
 class CDownloadProject : public COperation {
 public:
-    explicit CDownloadProject(CBootLoader* obBootLoader);
+    explicit CDownloadProject(COperationLink* obBootLoader);
     ~CDownloadProject() override;
 
     void SetParameters(void* parameters) override;

@@ -1,9 +1,9 @@
 #include "operations/Protection.h"
 
 #include "KVBL.h"
+#include "KVBLLIB.h"
 #include "ShareParameter.h"
-#include "link/BootLoader.h"
-#include "link/Com.h"
+#include "operations/OperationLink.h"
 #include "operations/FlashLayout.h"
 #include "result/Result.h"
 #include "usd/UserSystemData.h"
@@ -24,7 +24,7 @@ unsigned int Finish(COperation& op)
 
 // ---- CAccessProtect ---------------------------------------------------------
 
-CAccessProtect::CAccessProtect(CBootLoader* obBootLoader)
+CAccessProtect::CAccessProtect(COperationLink* obBootLoader)
     : COperation(obBootLoader), m_protectLevel(1)
 {
     m_EmType = OP_ACCESS_PROTECT;
@@ -63,7 +63,7 @@ unsigned int CAccessProtect::Action()
 
 // ---- CAccessUnProtect -------------------------------------------------------
 
-CAccessUnProtect::CAccessUnProtect(CBootLoader* obBootLoader) : COperation(obBootLoader)
+CAccessUnProtect::CAccessUnProtect(COperationLink* obBootLoader) : COperation(obBootLoader)
 {
     m_EmType = OP_ACCESS_UNPROTECT;
     m_strName = CResult::GetInfoString(Info_Operation_FAP_D);
@@ -102,7 +102,7 @@ unsigned int CAccessUnProtect::Action()
 
 // ---- CEraseProgramProtect ---------------------------------------------------
 
-CEraseProgramProtect::CEraseProgramProtect(CBootLoader* obBootLoader) : COperation(obBootLoader)
+CEraseProgramProtect::CEraseProgramProtect(COperationLink* obBootLoader) : COperation(obBootLoader)
 {
     m_EmType = OP_ERASEPROGRAM_PROTECT;
     m_strName = CResult::GetInfoString(Info_Operation_EPP_E);
@@ -134,7 +134,7 @@ unsigned int CEraseProgramProtect::Action()
     for (int bit : bits)
         bytes.push_back(static_cast<BYTE>(bit & 0xFF));
     const int series = FlashLayout::SeriesOf(m_obBootLoader->GetDevice());
-    const BYTE flag = (m_obBootLoader->GetInterfaceType() == INTERFACE_DFU &&
+    const BYTE flag = (m_obBootLoader->GetInterfaceType() == KVBL_INTERFACE_DFU &&
                        (series == 13 || series == 14))
                           ? 1
                           : 0;
@@ -153,7 +153,7 @@ unsigned int CEraseProgramProtect::Action()
 
 // ---- CEraseProgramUnProtect -------------------------------------------------
 
-CEraseProgramUnProtect::CEraseProgramUnProtect(CBootLoader* obBootLoader) : COperation(obBootLoader)
+CEraseProgramUnProtect::CEraseProgramUnProtect(COperationLink* obBootLoader) : COperation(obBootLoader)
 {
     m_EmType = OP_ERASEPROGRAM_UNPROTECT;
     m_strName = CResult::GetInfoString(Info_Operation_EPP_D);

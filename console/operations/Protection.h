@@ -10,7 +10,7 @@
 
 class CAccessProtect : public COperation {
 public:
-    explicit CAccessProtect(CBootLoader* obBootLoader);
+    explicit CAccessProtect(COperationLink* obBootLoader);
     ~CAccessProtect() override { WaitForEnd(); }
 
     // Copies one byte: the protection level, 1 or 2.
@@ -25,7 +25,7 @@ private:
 // attempts; protection still on after both is a failure.
 class CAccessUnProtect : public COperation {
 public:
-    explicit CAccessUnProtect(CBootLoader* obBootLoader);
+    explicit CAccessUnProtect(COperationLink* obBootLoader);
     ~CAccessUnProtect() override { WaitForEnd(); }
     unsigned int Action() override;
 
@@ -36,7 +36,7 @@ public:
 // Sets erase/program protection for the given sectors.
 class CEraseProgramProtect : public COperation {
 public:
-    explicit CEraseProgramProtect(CBootLoader* obBootLoader);
+    explicit CEraseProgramProtect(COperationLink* obBootLoader);
     ~CEraseProgramProtect() override { WaitForEnd(); }
     // Copies a QList<int> of sector numbers.
     void SetParameters(void* parameters) override;
@@ -49,7 +49,7 @@ private:
 // Clears all erase/program protection.
 class CEraseProgramUnProtect : public COperation {
 public:
-    explicit CEraseProgramUnProtect(CBootLoader* obBootLoader);
+    explicit CEraseProgramUnProtect(COperationLink* obBootLoader);
     ~CEraseProgramUnProtect() override { WaitForEnd(); }
     unsigned int Action() override;
 };

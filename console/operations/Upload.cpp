@@ -3,14 +3,14 @@
 #include "KVBL.h"
 #include "device/Device.h"
 #include "files/ProgramFile.h"
-#include "link/BootLoader.h"
+#include "operations/OperationLink.h"
 #include "operations/Crc.h"
 #include "operations/FlashLayout.h"
 #include "result/Result.h"
 
 #include <algorithm>
 
-CUpload::CUpload(CBootLoader* obBootLoader) : COperation(obBootLoader), m_obProgramFile(nullptr)
+CUpload::CUpload(COperationLink* obBootLoader) : COperation(obBootLoader), m_obProgramFile(nullptr)
 {
     m_EmType = OP_UPLOAD;
     m_strName = CResult::GetInfoString(Info_Operation_Upload);

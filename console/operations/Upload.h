@@ -22,7 +22,7 @@ struct UploadParam {
 
 class CUpload : public COperation {
 public:
-    explicit CUpload(CBootLoader* obBootLoader);
+    explicit CUpload(COperationLink* obBootLoader);
     ~CUpload() override;
 
     void SetParameters(void* parameters) override;

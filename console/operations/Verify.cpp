@@ -6,7 +6,7 @@
 #include "operations/PacketStream.h"
 #include "result/Result.h"
 
-CVerify::CVerify(CBootLoader* obBootLoader)
+CVerify::CVerify(COperationLink* obBootLoader)
     : COperation(obBootLoader), m_obProgramFile(nullptr), m_uiAddressOffset(0)
 {
     m_EmType = OP_VERIFY;

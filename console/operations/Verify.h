@@ -14,7 +14,7 @@ class CProgramFile;
 
 class CVerify : public COperation {
 public:
-    explicit CVerify(CBootLoader* obBootLoader);
+    explicit CVerify(COperationLink* obBootLoader);
     ~CVerify() override;
 
     // Borrowed: the download that owns the file outlives the verify.
