@@ -19,40 +19,20 @@
 
 CDownload::CDownload(COperationLink* obBootLoader)
     : COperation(obBootLoader),
-      m_obErase(new CErase(obBootLoader)),
-      m_obVerify(new CVerify(obBootLoader)),
-      m_obWriteSN(new CWriteSN(obBootLoader)),
-      m_obFAP(new CAccessProtect(obBootLoader)),
-      m_obWriteOTP2File(new CWriteUserSystemData(obBootLoader)),
-      m_obEnableSlib(new CEnableSlib(obBootLoader)),
-      m_obEnBank3(new CEnBank3(obBootLoader)),
-      m_obFWCRC(new CFWCRC(obBootLoader))
+      m_Steps(obBootLoader),
+      m_obErase(m_Steps.Add(new CErase(obBootLoader))),
+      m_obVerify(m_Steps.Add(new CVerify(obBootLoader))),
+      m_obFWCRC(m_Steps.Add(new CFWCRC(obBootLoader)))
 {
     m_EmType = OP_DOWNLOAD;
     m_strName = CResult::GetInfoString(Info_Operation_Download);
-    for (COperation* sub : SubOperations())
-        sub->SetSubOperation(true);
 }
 
 CDownload::~CDownload()
 {
-    WaitForEnd();  // the sub-operations and files below are in use while the thread runs
-    delete m_obErase;
-    delete m_obVerify;
-    delete m_obWriteSN;
-    delete m_obFAP;
-    delete m_obWriteOTP2File;
-    delete m_obEnableSlib;
-    delete m_obEnBank3;
-    delete m_obFWCRC;
+    WaitForEnd();  // the sub-operations and files are in use while the thread runs
     FreeFiles();
     delete[] m_Parameters.m_UserSystemDataArray;
-}
-
-std::vector<COperation*> CDownload::SubOperations() const
-{
-    return {m_obErase, m_obVerify, m_obWriteSN, m_obFAP, m_obWriteOTP2File, m_obEnableSlib,
-            m_obEnBank3, m_obFWCRC};
 }
 
 void CDownload::FreeFiles()
@@ -74,15 +54,13 @@ void CDownload::SetParameters(void* parameters)
 void CDownload::SetOperationInfoDelegate(lpFunc func)
 {
     COperation::SetOperationInfoDelegate(func);
-    for (COperation* sub : SubOperations())
-        sub->SetOperationInfoDelegate(func);
+    m_Steps.SetOperationInfoDelegate(func);
 }
 
 void CDownload::Cancel()
 {
     COperation::Cancel();
-    for (COperation* sub : SubOperations())
-        sub->Cancel();
+    m_Steps.Cancel();
 }
 
 void CDownload::Interrupt()
@@ -126,7 +104,7 @@ unsigned int CDownload::InitAction()
             if (w != 0)
                 return CResult::Convert(w);
         }
-        r = EnBank3();
+        r = m_Steps.EnBank3(m_Parameters);
         if (r != 0)
             return r;
         if (IsCancel())
@@ -143,8 +121,7 @@ unsigned int CDownload::InitAction()
     if (r != 0)
         return r;
     if (m_Parameters.m_bEnableSlib) {
-        r = EnableSlib(m_Parameters.m_uiPassword, m_Parameters.m_usStartSector,
-                       m_Parameters.m_usStartDataSector, m_Parameters.m_usEndSector);
+        r = m_Steps.EnableSlib(m_Parameters, m_Parameters.m_uiPassword);
         if (r != 0)
             return r;
         if (IsCancel()) {
@@ -362,7 +339,7 @@ unsigned int CDownload::Action()
             if (r != 0)
                 return r;
             if (m_Parameters.m_bEnBank3) {
-                r = EnBank3();
+                r = m_Steps.EnBank3(m_Parameters);
                 if (r != 0)
                     return r;
             }
@@ -461,87 +438,10 @@ unsigned int CDownload::EndStep(unsigned int result, bool& stop)
 
 unsigned int CDownload::ActionDone()
 {
-    bool stop = false;
-    unsigned int r = 0;
-    if (m_Parameters.m_bWriteSN) {
-        r = EndStep(WriteSN(m_Parameters.m_uiSNAddress, m_Parameters.m_uiSNNumber,
-                            m_Parameters.m_uiSNStep),
-                    stop);
-        if (stop)
-            return r;
-    }
-    m_Parameters.m_uiSNNumber += m_Parameters.m_uiSNStep;
-
-    if (m_Parameters.m_UserSystemDataArray && m_Parameters.m_UserSystemDataLen > 0) {
-        std::vector<unsigned char> data(m_Parameters.m_UserSystemDataArray,
-                                        m_Parameters.m_UserSystemDataArray +
-                                            m_Parameters.m_UserSystemDataLen);
-        if (m_Parameters.m_bFAP && data[0] != 0xCC)
-            data[0] = m_Parameters.m_bFAPLevel == 2 ? 0xCC : 0xFF;
-        r = EndStep(ApplyUserSystemData(data.data(), static_cast<uint32_t>(data.size())), stop);
-        if (stop)
-            return r;
-    }
-    if (m_Parameters.m_bFAP) {
-        r = EndStep(FAP(), stop);
-        if (stop)
-            return r;
-    }
-    if (m_Parameters.m_bJump)
-        return JumpToUserProgram(m_uiAddressOffset.value(0, 0));
-    if (m_Parameters.m_bEnableSlib)
-        return ResetMcu();
-    return 0;
-}
-
-unsigned int CDownload::WriteSN(uint32_t address, uint32_t number, uint32_t step)
-{
-    if (!m_obWriteSN)
-        return CResult::UNKNOWN_ERROR;
-    WriteSN_Param p{address, number, step};
-    m_obWriteSN->SetParameters(&p);
-    return m_obWriteSN->Start();
-}
-
-unsigned int CDownload::FAP()
-{
-    if (!m_obFAP)
-        return CResult::UNKNOWN_ERROR;
-    unsigned char level = m_Parameters.m_bFAPLevel;
-    m_obFAP->SetParameters(&level);
-    return m_obFAP->Start();
-}
-
-unsigned int CDownload::ApplyUserSystemData(unsigned char* data, uint32_t length)
-{
-    if (!m_obWriteOTP2File)
-        return CResult::UNKNOWN_ERROR;
-    m_obWriteOTP2File->SetParameters(data, length);
-    return m_obWriteOTP2File->Start();
-}
-
-unsigned int CDownload::EnableSlib(uint32_t password, uint16_t start, uint16_t dataStart,
-                                   uint16_t end)
-{
-    if (!m_obEnableSlib)
-        return CResult::UNKNOWN_ERROR;
-    EnableSlibParam p{password, start, dataStart, end};
-    m_obEnableSlib->SetParameters(&p);
-    return m_obEnableSlib->Start();
-}
-
-unsigned int CDownload::EnBank3()
-{
-    if (!m_obEnBank3)
-        return CResult::UNKNOWN_ERROR;
-    EnBank3Param p;
-    p.m_bRemapFlag = m_Parameters.m_bRemapFlag;
-    p.m_bNeedRemap = m_Parameters.m_bNeedRemap;
-    p.m_bFlashType = m_Parameters.m_bFlashType;
-    p.m_uiFlashSize = m_Parameters.m_uiFlashSize;
-    p.m_uiFlashDA = m_Parameters.m_uiFlashDA;
-    m_obEnBank3->SetParameters(&p);
-    return m_obEnBank3->Start();
+    return m_Steps.AfterData(
+        m_Parameters, m_Parameters.m_UserSystemDataArray, m_Parameters.m_UserSystemDataLen,
+        [this](unsigned int result, bool& stop) { return EndStep(result, stop); },
+        [this] { return JumpToUserProgram(m_uiAddressOffset.value(0, 0)); });
 }
 
 unsigned int CDownload::JumpToUserProgram(uint32_t offset)

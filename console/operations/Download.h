@@ -7,6 +7,7 @@
 
 #include "files/FileImage.h"
 #include "operations/DeltaPlan.h"
+#include "operations/DownloadSteps.h"
 #include "operations/Operation.h"
 
 #include <QList>
@@ -18,41 +19,12 @@
 class CProgramFile;
 class CErase;
 class CVerify;
-class CWriteSN;
-class CAccessProtect;
-class CWriteUserSystemData;
-class CEnableSlib;
-class CEnBank3;
 class CFWCRC;
 
-enum EraseMode { ERASEMODE_NONE = 0, NECESSARY = 1, GLOBAL = 2 };
-
-struct DownloadParam {
+// m_UserSystemDataArray is owned by the operation after SetParameters.
+struct DownloadParam : DownloadSteps {
     QList<std::string> m_strDownPathFile;
-    QList<uint32_t> m_uiStartAddress;
-    EraseMode m_enEraseMode = NECESSARY;
-    bool m_bOptimize = false;
-    bool m_bJump = false;
-    bool m_bVerify = false;
-    unsigned char* m_UserSystemDataArray = nullptr;  // owned by the operation after SetParameters
-    uint32_t m_UserSystemDataLen = 0;
-    bool m_bFAP = false;
-    unsigned char m_bFAPLevel = 1;
-    bool m_bWriteSN = false;
-    uint32_t m_uiSNAddress = 0;
-    uint32_t m_uiSNNumber = 0;
-    uint32_t m_uiSNStep = 0;
-    bool m_bEnableSlib = false;
-    uint32_t m_uiPassword = 0;
-    uint16_t m_usStartSector = 0;
-    uint16_t m_usStartDataSector = 0;
-    uint16_t m_usEndSector = 0;
-    bool m_bEnBank3 = false;
-    bool m_bRemapFlag = false;
-    bool m_bNeedRemap = false;
-    unsigned char m_bFlashType = 0x90;
-    uint32_t m_uiFlashSize = 0;  // KB
-    uint32_t m_uiFlashDA = 0;
+    uint32_t m_uiPassword = 0;  // sLib
     // Check each file after writing it with the chip's firmware CRC (a run
     // whose CRC differs is read back); with m_bVerify both checks run.
     bool m_bCRC = false;
@@ -114,11 +86,6 @@ private:
     unsigned int Download(uint32_t offset, CProgramFile* file);
     unsigned int Verify(uint32_t offset, CProgramFile* file);
     unsigned int CheckCRC(uint32_t offset, CProgramFile* file);
-    unsigned int WriteSN(uint32_t address, uint32_t number, uint32_t step);
-    unsigned int FAP();
-    unsigned int ApplyUserSystemData(unsigned char* data, uint32_t length);
-    unsigned int EnableSlib(uint32_t password, uint16_t start, uint16_t dataStart, uint16_t end);
-    unsigned int EnBank3();
     unsigned int JumpToUserProgram(uint32_t offset);
     unsigned int ResetMcu();
     unsigned int ResetMcuS90();
@@ -127,16 +94,11 @@ private:
     // sLib was enabled; a cancel gives 0.
     unsigned int EndStep(unsigned int result, bool& stop);
     void FreeFiles();
-    std::vector<COperation*> SubOperations() const;
 
     QList<CProgramFile*> m_lsProgramFile;
+    CDownloadSteps m_Steps;  // owns the sub-operations below
     CErase* m_obErase;
     CVerify* m_obVerify;
-    CWriteSN* m_obWriteSN;
-    CAccessProtect* m_obFAP;
-    CWriteUserSystemData* m_obWriteOTP2File;
-    CEnableSlib* m_obEnableSlib;
-    CEnBank3* m_obEnBank3;
     CFWCRC* m_obFWCRC;
     DownloadParam m_Parameters;
     QList<uint32_t> m_uiAddressOffset;

@@ -25,6 +25,32 @@ unsigned int Converted(BYTE r)
     return static_cast<unsigned int>(CResult::Convert(static_cast<int>(r)));
 }
 
+// Sends every part of a record piece by piece through transfer (0 or the
+// failure), counting the bytes into done and reporting each piece. A cancel
+// ends the record after the piece in flight, with 0.
+template <class Operation>
+unsigned int ForEachRecordPiece(
+    Operation& op, const SFileInfo& record, uint32_t& done,
+    const std::function<unsigned int(uint32_t, const unsigned char*, uint32_t)>& transfer)
+{
+    for (const HEXFILEPARTINFO& part : record.partInfo) {
+        unsigned int r = ForEachProjectPiece(part, [&](uint32_t address, const unsigned char* data, uint32_t n) {
+            const unsigned int t = transfer(address, data, n);
+            if (t != 0)
+                return t;
+            done += n;
+            op.CalculatePercent(static_cast<int>(done));
+            op.Callback(INFO_TYPE_ACTION);
+            return op.IsCancel() ? 1u : 0u;
+        });
+        if (op.IsCancel())
+            return 0;
+        if (r != 0)
+            return r;
+    }
+    return 0;
+}
+
 }  // namespace
 
 unsigned int ForEachProjectPiece(
@@ -75,25 +101,17 @@ unsigned int CVerifyProject::Action()
     if (r != 0)
         return r;
     HANDLE handle = Handle();
-    for (const HEXFILEPARTINFO& part : m_obProgramFile.partInfo) {
-        // Part addresses are absolute (the format's rule), binary records too.
-        r = ForEachProjectPiece(part, [&](uint32_t address, const unsigned char* data, uint32_t n) {
-            BYTE b = KVBL_VERIFY(handle, address, const_cast<unsigned char*>(data), n,
-                                 m_bOptimize ? 1 : 0);
-            if (b == CMD_NOT_ALLOWED)
-                return static_cast<unsigned int>(CResult::PROGRAM_VERIFY_DATA_NOT_MATCHING);
-            if (b != SUCCESS)
-                return Converted(b);
-            m_TempDownlaodedFileSize += n;
-            CalculatePercent(static_cast<int>(m_TempDownlaodedFileSize));
-            Callback(INFO_TYPE_ACTION);
-            return IsCancel() ? 1u : 0u;
-        });
-        if (IsCancel())
-            return 0;
-        if (r != 0)
-            return r;
-    }
+    // Part addresses are absolute (the format's rule), binary records too.
+    r = ForEachRecordPiece(*this, m_obProgramFile, m_TempDownlaodedFileSize,
+                           [&](uint32_t address, const unsigned char* data, uint32_t n) {
+                               BYTE b = KVBL_VERIFY(handle, address, const_cast<unsigned char*>(data), n,
+                                                    m_bOptimize ? 1 : 0);
+                               if (b == CMD_NOT_ALLOWED)
+                                   return static_cast<unsigned int>(CResult::PROGRAM_VERIFY_DATA_NOT_MATCHING);
+                               return b == SUCCESS ? 0u : Converted(b);
+                           });
+    if (r != 0 || IsCancel())
+        return r;
     CallCommand(COMMAND_DONE);
     return 0;
 }
@@ -128,36 +146,22 @@ unsigned int CWriteUserSystemDataProject::Action()
 
 CDownloadProject::CDownloadProject(COperationLink* obBootLoader)
     : COperation(obBootLoader),
-      m_obErase(new CErase(obBootLoader)),
-      m_obVerify(new CVerifyProject(obBootLoader)),
-      m_obWriteSN(new CWriteSN(obBootLoader)),
-      m_obFAP(new CAccessProtect(obBootLoader)),
-      m_obRDUP(new CAccessUnProtect(obBootLoader)),
-      m_obWriteOTP2File(new CWriteUserSystemData(obBootLoader)),
-      m_obEnBank3(new CEnBank3(obBootLoader)),
-      m_obEnableSlib(new CEnableSlib(obBootLoader)),
-      m_obDisableSlib(new CDisableSlib(obBootLoader)),
+      m_Steps(obBootLoader),
+      m_obErase(m_Steps.Add(new CErase(obBootLoader))),
+      m_obVerify(m_Steps.Add(new CVerifyProject(obBootLoader))),
+      m_obRDUP(m_Steps.Add(new CAccessUnProtect(obBootLoader))),
+      m_obDisableSlib(m_Steps.Add(new CDisableSlib(obBootLoader))),
       m_hasGetEraseProgramProtectStatus(false),
       m_TempDownlaodFileSize(0),
       m_TempDownlaodedFileSize(0)
 {
     m_EmType = OP_DOWNLOAD;
     m_strName = CResult::GetInfoString(Info_Operation_Download);
-    for (COperation* sub : SubOperations())
-        sub->SetSubOperation(true);
 }
 
 CDownloadProject::~CDownloadProject()
 {
     WaitForEnd();  // the sub-operations are in use while the thread runs
-    for (COperation* sub : SubOperations())
-        delete sub;
-}
-
-std::vector<COperation*> CDownloadProject::SubOperations() const
-{
-    return {m_obErase, m_obVerify, m_obWriteSN, m_obFAP, m_obRDUP,
-            m_obWriteOTP2File, m_obEnBank3, m_obEnableSlib, m_obDisableSlib};
 }
 
 void CDownloadProject::SetParameters(void* parameters)
@@ -174,15 +178,13 @@ void CDownloadProject::SetParameters(void* parameters)
 void CDownloadProject::SetOperationInfoDelegate(lpFunc func)
 {
     COperation::SetOperationInfoDelegate(func);
-    for (COperation* sub : SubOperations())
-        sub->SetOperationInfoDelegate(func);
+    m_Steps.SetOperationInfoDelegate(func);
 }
 
 void CDownloadProject::Cancel()
 {
     COperation::Cancel();
-    for (COperation* sub : SubOperations())
-        sub->Cancel();
+    m_Steps.Cancel();
 }
 
 void CDownloadProject::CalculatePercent(int bytes)
@@ -315,7 +317,7 @@ unsigned int CDownloadProject::InitAction()
 
     bool stop = false;
     if (m_Parameters.m_bRDUP) {
-        r = EndStep(RDUP(), stop);
+        r = EndStep(m_obRDUP->Start(), stop);
         if (stop)
             return r;
     }
@@ -340,7 +342,7 @@ unsigned int CDownloadProject::InitAction()
             if (w != 0)
                 return static_cast<unsigned int>(CResult::Convert(w));
         }
-        r = EndStep(EnBank3(), stop);
+        r = EndStep(m_Steps.EnBank3(m_Parameters), stop);
         if (stop)
             return r;
     }
@@ -348,8 +350,7 @@ unsigned int CDownloadProject::InitAction()
     if (r != 0)
         return r;
     if (m_Parameters.m_bEnableSlib) {
-        r = EnableSlib(m_Parameters.m_uiEnablePassword, m_Parameters.m_usStartSector,
-                       m_Parameters.m_usStartDataSector, m_Parameters.m_usEndSector);
+        r = m_Steps.EnableSlib(m_Parameters, m_Parameters.m_uiEnablePassword);
         if (r != 0)
             return r;
     }
@@ -404,25 +405,13 @@ unsigned int CDownloadProject::DownloadRecord(const SFileInfo& record)
     HANDLE handle = Handle();
     m_TempDownlaodFileSize = static_cast<uint32_t>(record.FileSize);
     m_TempDownlaodedFileSize = 0;
-    for (const HEXFILEPARTINFO& part : record.partInfo) {
-        // Written at PartStartAddress: part addresses are absolute.
-        unsigned int r =
-            ForEachProjectPiece(part, [&](uint32_t address, const unsigned char* data, uint32_t n) {
-                BYTE b = KVBL_DNLOAD(handle, address, const_cast<unsigned char*>(data), n,
-                                     m_Parameters.m_bOptimize ? 1 : 0);
-                if (b != SUCCESS)
-                    return Converted(b);
-                m_TempDownlaodedFileSize += n;
-                CalculatePercent(static_cast<int>(m_TempDownlaodedFileSize));
-                Callback(INFO_TYPE_ACTION);
-                return IsCancel() ? 1u : 0u;
-            });
-        if (IsCancel())
-            return 0;
-        if (r != 0)
-            return r;
-    }
-    return 0;
+    // Written at PartStartAddress: part addresses are absolute.
+    return ForEachRecordPiece(*this, record, m_TempDownlaodedFileSize,
+                              [&](uint32_t address, const unsigned char* data, uint32_t n) {
+                                  BYTE b = KVBL_DNLOAD(handle, address, const_cast<unsigned char*>(data), n,
+                                                       m_Parameters.m_bOptimize ? 1 : 0);
+                                  return b == SUCCESS ? 0u : Converted(b);
+                              });
 }
 
 unsigned int CDownloadProject::Verify(const SFileInfo& record)
@@ -441,39 +430,11 @@ unsigned int CDownloadProject::EndStep(unsigned int result, bool& stop)
 unsigned int CDownloadProject::ActionDone()
 {
     m_hasGetEraseProgramProtectStatus = false;
-    bool stop = false;
-    unsigned int r = 0;
-    if (m_Parameters.m_bWriteSN) {
-        r = EndStep(WriteSN(m_Parameters.m_uiSNAddress, m_Parameters.m_uiSNNumber,
-                            m_Parameters.m_uiSNStep),
-                    stop);
-        if (stop)
-            return r;
-    }
-    m_Parameters.m_uiSNNumber += m_Parameters.m_uiSNStep;
-    if (!m_UserSystemData.empty()) {
-        std::vector<unsigned char> data = m_UserSystemData;
-        if (m_Parameters.m_bFAP && data[0] != 0xCC)
-            data[0] = m_Parameters.m_bFAPLevel == 2 ? 0xCC : 0xFF;
-        r = EndStep(ApplyUserSystemData(data.data(), static_cast<uint32_t>(data.size())), stop);
-        if (stop)
-            return r;
-    }
-    if (m_Parameters.m_bFAP) {
-        r = EndStep(FAP(), stop);
-        if (stop)
-            return r;
-    }
-    if (m_Parameters.m_bJump)
-        return JumpToUserProgram();
-    if (m_Parameters.m_bEnableSlib)
-        return ResetMcu();
-    return 0;
-}
-
-unsigned int CDownloadProject::RDUP()
-{
-    return m_obRDUP->Start();
+    return m_Steps.AfterData(
+        m_Parameters, m_UserSystemData.empty() ? nullptr : m_UserSystemData.data(),
+        static_cast<uint32_t>(m_UserSystemData.size()),
+        [this](unsigned int result, bool& stop) { return EndStep(result, stop); },
+        [this] { return JumpToUserProgram(); });
 }
 
 unsigned int CDownloadProject::DisableSlib(uint32_t password)
@@ -482,55 +443,10 @@ unsigned int CDownloadProject::DisableSlib(uint32_t password)
     return m_obDisableSlib->Start();
 }
 
-unsigned int CDownloadProject::EnableSlib(uint32_t password, uint16_t start, uint16_t dataStart,
-                                          uint16_t end)
-{
-    EnableSlibParam p{password, start, dataStart, end};
-    m_obEnableSlib->SetParameters(&p);
-    return m_obEnableSlib->Start();
-}
-
-unsigned int CDownloadProject::EnBank3()
-{
-    EnBank3Param p;
-    p.m_bRemapFlag = m_Parameters.m_bRemapFlag;
-    p.m_bNeedRemap = m_Parameters.m_bNeedRemap;
-    p.m_bFlashType = m_Parameters.m_bFlashType;
-    p.m_uiFlashSize = m_Parameters.m_uiFlashSize;
-    p.m_uiFlashDA = m_Parameters.m_uiFlashDA;
-    m_obEnBank3->SetParameters(&p);
-    return m_obEnBank3->Start();
-}
-
-unsigned int CDownloadProject::WriteSN(uint32_t address, uint32_t number, uint32_t step)
-{
-    WriteSN_Param p{address, number, step};
-    m_obWriteSN->SetParameters(&p);
-    return m_obWriteSN->Start();
-}
-
-unsigned int CDownloadProject::FAP()
-{
-    unsigned char level = m_Parameters.m_bFAPLevel;
-    m_obFAP->SetParameters(&level);
-    return m_obFAP->Start();
-}
-
-unsigned int CDownloadProject::ApplyUserSystemData(unsigned char* data, uint32_t length)
-{
-    m_obWriteOTP2File->SetParameters(data, length);
-    return m_obWriteOTP2File->Start();
-}
-
 unsigned int CDownloadProject::JumpToUserProgram()
 {
     if (m_Parameters.m_DownFileInfo.isEmpty())
         return CResult::UNKNOWN_ERROR;
     return static_cast<unsigned int>(
         m_obBootLoader->JumpToUserProgram(m_Parameters.m_DownFileInfo.first().StartAddress));
-}
-
-unsigned int CDownloadProject::ResetMcu()
-{
-    return static_cast<unsigned int>(m_obBootLoader->ResetMcu());
 }

@@ -20,42 +20,14 @@
 #include <vector>
 
 class CErase;
-class CWriteSN;
-class CAccessProtect;
 class CAccessUnProtect;
-class CWriteUserSystemData;
-class CEnBank3;
-class CEnableSlib;
 class CDisableSlib;
 
-struct DLPROJECTParam {
+// Copies m_UserSystemDataArray at SetParameters; the caller keeps its own array.
+struct DLPROJECTParam : DownloadSteps {
     QList<SFileInfo> m_DownFileInfo;
-    QList<uint32_t> m_uiStartAddress;
-    EraseMode m_enEraseMode = NECESSARY;
-    bool m_bOptimize = false;
-    bool m_bJump = false;
-    bool m_bVerify = false;
-    // Copied by SetParameters; the caller keeps its own array.
-    unsigned char* m_UserSystemDataArray = nullptr;
-    uint32_t m_UserSystemDataLen = 0;
-    bool m_bFAP = false;
-    unsigned char m_bFAPLevel = 1;
     bool m_bRDUP = false;  // disable access protection first
-    bool m_bWriteSN = false;
-    uint32_t m_uiSNAddress = 0;
-    uint32_t m_uiSNNumber = 0;
-    uint32_t m_uiSNStep = 0;
-    bool m_bEnBank3 = false;
-    bool m_bRemapFlag = false;
-    bool m_bNeedRemap = false;
-    unsigned char m_bFlashType = 0x90;
-    uint32_t m_uiFlashSize = 0;  // KB
-    uint32_t m_uiFlashDA = 0;
-    bool m_bEnableSlib = false;
     uint32_t m_uiEnablePassword = 0;
-    uint16_t m_usStartSector = 0;
-    uint16_t m_usStartDataSector = 0;
-    uint16_t m_usEndSector = 0;
     bool m_bDisableSlib = false;  // disable sLib first
     uint32_t m_uiDisablePassword = 0;
 };
@@ -142,28 +114,16 @@ private:
     unsigned int Erase(EraseMode mode);
     unsigned int DownloadRecord(const SFileInfo& record);
     unsigned int Verify(const SFileInfo& record);
-    unsigned int RDUP();
     unsigned int DisableSlib(uint32_t password);
-    unsigned int EnableSlib(uint32_t password, uint16_t start, uint16_t dataStart, uint16_t end);
-    unsigned int EnBank3();
-    unsigned int WriteSN(uint32_t address, uint32_t number, uint32_t step);
-    unsigned int FAP();
-    unsigned int ApplyUserSystemData(unsigned char* data, uint32_t length);
     unsigned int JumpToUserProgram();
-    unsigned int ResetMcu();
     // A step's end: failure gives its code, a cancel 0; stop tells whether
     // the caller ends here.
     unsigned int EndStep(unsigned int result, bool& stop);
-    std::vector<COperation*> SubOperations() const;
 
+    CDownloadSteps m_Steps;  // owns the sub-operations below
     CErase* m_obErase;
     CVerifyProject* m_obVerify;
-    CWriteSN* m_obWriteSN;
-    CAccessProtect* m_obFAP;
     CAccessUnProtect* m_obRDUP;
-    CWriteUserSystemData* m_obWriteOTP2File;
-    CEnBank3* m_obEnBank3;
-    CEnableSlib* m_obEnableSlib;
     CDisableSlib* m_obDisableSlib;
     DLPROJECTParam m_Parameters;
     std::vector<unsigned char> m_UserSystemData;  // own copy of the given bytes
