@@ -151,4 +151,55 @@ void Bootloader::finishProtection(bool ok) {
   if (ok) restart();
 }
 
+bool Bootloader::serveBare(uint8_t cmd) {
+  std::vector<uint8_t> b;
+  switch (cmd) {
+    case 0x00:
+      m_port.sendAck(true);
+      getBlock(b);
+      m_port.sendBlock(b.data(), b.size());
+      m_port.sendAck(true);
+      return true;
+    case 0x01: {
+      uint8_t v[3];
+      m_chip.versionAnswer(v);
+      m_port.sendAck(true);
+      m_port.send(v, 3);
+      m_port.sendAck(true);
+      return true;
+    }
+    case 0x02:
+      m_port.sendAck(true);
+      idBlock(b);
+      m_port.send(b.data(), b.size());
+      m_port.sendAck(true);
+      return true;
+    case 0x73:
+      m_port.sendAck(true);
+      finishProtection(m_chip.eraseProgramUnprotect());
+      return true;
+    case 0x82:
+      m_port.sendAck(true);
+      finishProtection(m_chip.accessProtect(1));
+      return true;
+    case 0x92:
+      m_port.sendAck(true);
+      finishProtection(m_chip.accessUnprotect());
+      return true;
+    case 0xD2:
+      m_port.sendAck(true);
+      b = m_chip.slibStatus();
+      m_port.send(b.data(), b.size());
+      m_port.sendAck(true);
+      return true;
+    case 0xD4:
+      m_port.sendAck(true);
+      m_port.sendAck(true);
+      restart();
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace kv32sim

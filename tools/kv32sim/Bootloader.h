@@ -45,6 +45,10 @@ class Bootloader {
   void idBlock(std::vector<uint8_t>& block) const;   // [N - 1][N identifier bytes]
   // Commands that change protection: acknowledge, then restart on success.
   void finishProtection(bool ok);
+  // The commands every engine serves alike, each carrying nothing after its
+  // opening (GET, GET_VER_ROPS, GET_ID, the unprotects and the protect,
+  // sLib status, reset): false for any other command.
+  bool serveBare(uint8_t cmd);
   void log(const char* fmt, ...) const __attribute__((format(printf, 2, 3)));
 
   ChipModel& m_chip;

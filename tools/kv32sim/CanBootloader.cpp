@@ -21,29 +21,9 @@ void CanBootloader::serve(uint8_t cmd) {
     m_port.protocolError();
     return;
   }
-  std::vector<uint8_t> b;
+  if (serveBare(cmd)) return;
   uint8_t f[8];
   switch (cmd) {
-    case 0x00:
-      m_port.sendAck(true);
-      getBlock(b);
-      m_port.sendBlock(b.data(), b.size());
-      m_port.sendAck(true);
-      return;
-    case 0x01: {
-      uint8_t v[3];
-      m_chip.versionAnswer(v);
-      m_port.sendAck(true);
-      m_port.send(v, 3);
-      m_port.sendAck(true);
-      return;
-    }
-    case 0x02:
-      m_port.sendAck(true);
-      idBlock(b);
-      m_port.send(b.data(), b.size());
-      m_port.sendAck(true);
-      return;
     case 0x03:
       // [speed code][0]; the bridge is then reconfigured and the chip
       // acknowledges again at the new speed.
@@ -70,15 +50,6 @@ void CanBootloader::serve(uint8_t cmd) {
       if (!m_port.receive(bits.data(), bits.size())) return;
       return finishProtection(m_chip.eraseProgramProtect(bits));
     }
-    case 0x73:
-      m_port.sendAck(true);
-      return finishProtection(m_chip.eraseProgramUnprotect());
-    case 0x82:
-      m_port.sendAck(true);
-      return finishProtection(m_chip.accessProtect(1));
-    case 0x92:
-      m_port.sendAck(true);
-      return finishProtection(m_chip.accessUnprotect());
     case 0xAC: {
       if (!m_port.receive(f, 6)) return;
       uint32_t crc = 0;
@@ -115,20 +86,9 @@ void CanBootloader::serve(uint8_t cmd) {
       if (s == 0) restart();
       return;
     }
-    case 0xD2:
-      m_port.sendAck(true);
-      b = m_chip.slibStatus();
-      m_port.send(b.data(), b.size());
-      m_port.sendAck(true);
-      return;
     case 0xD3:
       if (!m_port.receive(f, 2)) return;
       m_port.sendAck(f[0] == f[1] && m_chip.remap(f[0]));
-      return;
-    case 0xD4:
-      m_port.sendAck(true);
-      m_port.sendAck(true);
-      restart();
       return;
     case 0xD6:
       if (!m_port.receive(f, 2)) return;

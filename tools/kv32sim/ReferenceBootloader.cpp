@@ -23,28 +23,8 @@ bool ReferenceBootloader::addressFrame(uint32_t& address) {
 }
 
 void ReferenceBootloader::serve(uint8_t cmd) {
-  std::vector<uint8_t> b;
+  if (serveBare(cmd)) return;
   switch (cmd) {
-    case 0x00:
-      m_port.sendAck(true);
-      getBlock(b);
-      m_port.sendBlock(b.data(), b.size());
-      m_port.sendAck(true);
-      return;
-    case 0x01: {
-      uint8_t v[3];
-      m_chip.versionAnswer(v);
-      m_port.sendAck(true);
-      m_port.send(v, 3);
-      m_port.sendAck(true);
-      return;
-    }
-    case 0x02:
-      m_port.sendAck(true);
-      idBlock(b);
-      m_port.send(b.data(), b.size());
-      m_port.sendAck(true);
-      return;
     case 0x11: return read();
     case 0x21: return go();
     case 0x31: return write();
@@ -56,29 +36,14 @@ void ReferenceBootloader::serve(uint8_t cmd) {
       m_chip.eraseProgramTempUnprotect();
       m_port.sendAck(true);
       return;
-    case 0x73:
-      m_port.sendAck(true);
-      return finishProtection(m_chip.eraseProgramUnprotect());
-    case 0x82:
-      m_port.sendAck(true);
-      return finishProtection(m_chip.accessProtect(1));
     case 0x91:
       m_port.sendAck(true);
       m_port.sendAck(m_chip.accessTempUnprotect());
       return;
-    case 0x92:
-      m_port.sendAck(true);
-      return finishProtection(m_chip.accessUnprotect());
     case 0xAC: return firmwareCrc();
     case 0xB3: return enableBank3();
     case 0xD0: return enableSlib();
     case 0xD1: return disableSlib();
-    case 0xD2:
-      m_port.sendAck(true);
-      b = m_chip.slibStatus();
-      m_port.send(b.data(), b.size());
-      m_port.sendAck(true);
-      return;
     case 0xD3: {
       m_port.sendAck(true);
       uint8_t f[2];
@@ -86,11 +51,6 @@ void ReferenceBootloader::serve(uint8_t cmd) {
       m_port.sendAck(f[0] == f[1] && m_chip.remap(f[0]));
       return;
     }
-    case 0xD4:
-      m_port.sendAck(true);
-      m_port.sendAck(true);
-      restart();
-      return;
     case 0xD6: {
       m_port.sendAck(true);
       uint8_t f[2];
