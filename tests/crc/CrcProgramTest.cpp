@@ -5,9 +5,7 @@
 // that differ, and an upload is confirmed by the chip's CRC.
 
 #include "HexFile.h"
-#include "RunProgram.h"
-#include "SimProcess.h"
-#include "TestFiles.h"
+#include "ProgramOnSim.h"
 
 #include <gtest/gtest.h>
 
@@ -34,32 +32,21 @@ class CrcDownload : public ::testing::TestWithParam<LinkFlavour> {
 protected:
     bool StartSim(const std::vector<std::string>& extra = {})
     {
-        std::vector<std::string> args = {"--link", GetParam().link, "--map", kvtest::mapDir(),
-                                         "--dump", m_dir / "flash.dump", "--log",
-                                         m_dir / "sim.log"};
+        std::vector<std::string> args = {"--dump", m_dir / "flash.dump", "--log", m_dir / "sim.log"};
         args.insert(args.end(), extra.begin(), extra.end());
-        return m_dir.ok() && m_sim.start(args);
+        return m_dir.ok() && kvtest::StartChip(m_sim, GetParam().link, args);
     }
     ProgramRun Run(const std::vector<std::string>& commands)
     {
-        std::vector<std::string> args = {GetParam().connect, "--pn", m_sim.portName()};
-        args.insert(args.end(), commands.begin(), commands.end());
-        return RunProgram(TARNFLASH_BINARY, args, m_dir.path(), 120);
+        return kvtest::RunOnChip(m_sim, GetParam().connect, commands, m_dir.path());
     }
-    std::string Log()
-    {
-        const Bytes log = kvtest::ReadFile(m_dir / "sim.log");
-        return std::string(log.begin(), log.end());
-    }
+    std::string Log() { return kvtest::TextOf(m_dir / "sim.log"); }
 
     kvtest::ScratchDir m_dir;
     kvtest::SimProcess m_sim;
 };
 
-bool Contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
+using kvtest::Contains;
 
 // What the chip was asked to do, from (a part of) its log: the sectors
 // erased and written (main flash from 0, external bank from 0x8000), the
@@ -201,22 +188,15 @@ class DeltaDownload : public ::testing::Test {
 protected:
     bool StartSim(const std::vector<std::string>& extra = {})
     {
-        std::vector<std::string> args = {"--link", "usart", "--map", kvtest::mapDir(), "--dump",
-                                         m_dir / "flash.dump", "--log", m_dir / "sim.log"};
+        std::vector<std::string> args = {"--dump", m_dir / "flash.dump", "--log", m_dir / "sim.log"};
         args.insert(args.end(), extra.begin(), extra.end());
-        return m_dir.ok() && m_sim.start(args);
+        return m_dir.ok() && kvtest::StartChip(m_sim, "usart", args);
     }
     ProgramRun Run(const std::vector<std::string>& commands)
     {
-        std::vector<std::string> args = {"-com", "--pn", m_sim.portName()};
-        args.insert(args.end(), commands.begin(), commands.end());
-        return RunProgram(TARNFLASH_BINARY, args, m_dir.path(), 120);
+        return kvtest::RunOnChip(m_sim, "-com", commands, m_dir.path());
     }
-    std::string Log()
-    {
-        const Bytes log = kvtest::ReadFile(m_dir / "sim.log");
-        return std::string(log.begin(), log.end());
-    }
+    std::string Log() { return kvtest::TextOf(m_dir / "sim.log"); }
     Bytes Flash()
     {
         m_sim.stop();

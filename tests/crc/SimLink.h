@@ -3,14 +3,11 @@
 #define TARNFLASH_TESTS_CRC_SIMLINK_H
 
 #include "HexFile.h"
+#include "LinkOnSim.h"
 #include "SimProcess.h"
 #include "TestFiles.h"
 #include "ShareParameter.h"
-#include "link/BootLoader.h"
-#include "link/Com.h"
-#include "link/ComManager.h"
 #include "operations/Operation.h"
-#include "result/Result.h"
 
 #include <gtest/gtest.h>
 
@@ -41,27 +38,13 @@ public:
         args.insert(args.end(), extra.begin(), extra.end());
         if (!m_dir.ok() || !m_sim.start(args))
             return nullptr;
-        m_com = new CCom(700, INTERFACE_USART, m_sim.ptyPath().c_str());
-        int r = m_com->Open();
-        CBootLoader* link = m_com->GetBootLoader();
-        if (r == CResult::SUCCESS && link) {
-            m_com->SetComTimeOut(5000);
-            r = link->Connect();
-            if (r == CResult::SUCCESS)
-                r = link->InitDevice();
-        }
-        EXPECT_EQ(r, CResult::SUCCESS) << CResult::GetInfoStringName(r);
-        return r == CResult::SUCCESS ? link : nullptr;
+        return kvtest::ConnectLink(m_sim.ptyPath(), INTERFACE_USART, 700, m_com);
     }
 
     // Closes the link and stops the chip (its dump and state are written).
     void Close()
     {
-        if (m_com) {
-            m_com->Close();
-            delete m_com;
-            m_com = nullptr;
-        }
+        kvtest::CloseLink(m_com);
         m_sim.stop();
     }
 

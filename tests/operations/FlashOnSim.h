@@ -3,9 +3,7 @@
 #ifndef TARNFLASH_TESTS_OPERATIONS_FLASHONSIM_H
 #define TARNFLASH_TESTS_OPERATIONS_FLASHONSIM_H
 
-#include "RunProgram.h"
-#include "SimProcess.h"
-#include "TestFiles.h"
+#include "ProgramOnSim.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +13,8 @@
 #include <vector>
 
 using kvtest::Bytes;
+using kvtest::Contains;
+using kvtest::Count;
 using kvtest::RandomBytes;
 using kvtest::ReadFile;
 using kvtest::ScratchDir;
@@ -39,15 +39,13 @@ protected:
             return false;
         m_extra = extra;
         m_used = false;
-        std::vector<std::string> args = {"--link", GetParam().link, "--map", kvtest::mapDir(),
-                                         "--state", m_dir / "chip.state", "--dump",
-                                         m_dir / "flash.dump"};
+        std::vector<std::string> args = {"--state", m_dir / "chip.state", "--dump", m_dir / "flash.dump"};
         if (!m_device.empty()) {
             args.push_back("--device");
             args.push_back(m_device);
         }
         args.insert(args.end(), extra.begin(), extra.end());
-        return m_sim.start(args);
+        return kvtest::StartChip(m_sim, GetParam().link, args);
     }
 
     // One run of the program. Each run gets a freshly started simulator (the
@@ -63,10 +61,11 @@ protected:
                 return ProgramRun();
         }
         m_used = true;
+        if (shellFirst.empty())
+            return kvtest::RunOnChip(m_sim, GetParam().connect, commands, m_dir.path(), timeoutSeconds,
+                                     signalWhen);
         std::vector<std::string> args = {GetParam().connect, "--pn", m_sim.portName()};
         args.insert(args.end(), commands.begin(), commands.end());
-        if (shellFirst.empty())
-            return RunProgram(TARNFLASH_BINARY, args, m_dir.path(), timeoutSeconds, signalWhen);
         args.insert(args.begin(), {"-c", shellFirst + "; exec \"$0\" \"$@\"", TARNFLASH_BINARY});
         return RunProgram("/bin/sh", args, m_dir.path(), timeoutSeconds, signalWhen);
     }
@@ -93,19 +92,6 @@ inline Bytes Expect(size_t flashSize, size_t offset, const Bytes& image)
     Bytes out(flashSize, 0xFF);
     std::copy(image.begin(), image.end(), out.begin() + static_cast<long>(offset));
     return out;
-}
-
-inline bool Contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
-inline int Count(const std::string& text, const std::string& part)
-{
-    int n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
 }
 
 inline std::string LinkName(const ::testing::TestParamInfo<LinkFlavour>& info)

@@ -2,6 +2,7 @@
 // files and element images with the reconnect after each write, the
 // erase/program protection check, resets and the permanent unprotect.
 
+#include "LinkOnSim.h"
 #include "SimProcess.h"
 #include "TestFiles.h"
 #include "cli/Progress.h"
@@ -45,10 +46,7 @@ protected:
     }
     void TearDown() override
     {
-        if (m_com)
-            m_com->Close();
-        delete m_com;
-        m_com = nullptr;
+        kvtest::CloseLink(m_com);
         m_sim.stop();
     }
 
@@ -60,19 +58,7 @@ protected:
         args.insert(args.end(), simArgs.begin(), simArgs.end());
         if (!m_sim.start(args))
             return nullptr;
-        CComManager manager;
-        manager.SetInterfaceType(INTERFACE_I2C);
-        m_com = new CCom(700, INTERFACE_I2C, m_sim.ptyPath().c_str());
-        int r = m_com->Open();
-        CBootLoader* link = m_com->GetBootLoader();
-        if (r == CResult::SUCCESS && link) {
-            m_com->SetComTimeOut(5000);
-            r = link->Connect();
-            if (r == CResult::SUCCESS)
-                r = link->InitDevice();
-        }
-        EXPECT_EQ(r, CResult::SUCCESS) << CResult::GetInfoStringName(r);
-        return r == CResult::SUCCESS ? link : nullptr;
+        return kvtest::ConnectLink(m_sim.ptyPath(), INTERFACE_I2C, 700, m_com);
     }
 
     // The element image of the chip's option bytes, read afresh.

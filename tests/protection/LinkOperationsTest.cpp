@@ -4,6 +4,7 @@
 // is permanent, so whether the chip can still be unprotected tells which
 // value reached it.
 #include "ShareParameter.h"
+#include "LinkOnSim.h"
 #include "SimProcess.h"
 #include "cli/Progress.h"
 #include "link/BootLoader.h"
@@ -56,9 +57,7 @@ protected:
     }
     void TearDown() override
     {
-        if (m_com)
-            m_com->Close();
-        delete m_com;
+        kvtest::CloseLink(m_com);
         m_sim.stop();
         std::error_code ignored;
         std::filesystem::remove_all(m_dir, ignored);
@@ -68,19 +67,7 @@ protected:
     {
         if (!m_sim.start({"--link", simLink, "--map", kvtest::mapDir(), "--device", device}))
             return nullptr;
-        CComManager manager;
-        manager.SetInterfaceType(type);
-        m_com = new CCom(702, type, m_sim.ptyPath().c_str());
-        int r = m_com->Open();
-        CBootLoader* link = m_com->GetBootLoader();
-        if (r == CResult::SUCCESS && link) {
-            m_com->SetComTimeOut(5000);
-            r = link->Connect();
-            if (r == CResult::SUCCESS)
-                r = link->InitDevice();
-        }
-        EXPECT_EQ(r, CResult::SUCCESS) << CResult::GetInfoStringName(r);
-        return r == CResult::SUCCESS ? link : nullptr;
+        return kvtest::ConnectLink(m_sim.ptyPath(), type, 702, m_com);
     }
 
     std::string m_dir;

@@ -9,23 +9,6 @@
 
 namespace prottest {
 
-Bytes ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::string& path, const Bytes& data)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
-
-bool Contains(const std::string& text, const std::string& part)
-{
-    return text.find(part) != std::string::npos;
-}
-
 Bytes OtpRecord(uint32_t partAddress, unsigned char fill, bool lock, bool write)
 {
     Bytes r = {static_cast<unsigned char>(partAddress >> 24), static_cast<unsigned char>(partAddress >> 16),
@@ -81,17 +64,14 @@ Chip::~Chip()
 ProgramRun Chip::Run(const std::vector<std::string>& commands)
 {
     m_sim.stop();
-    std::vector<std::string> args = {"--link", "usart", "--map", kvtest::mapDir(), "--device",
-                                     m_device, "--state", Path("chip.state")};
+    std::vector<std::string> args = {"--device", m_device, "--state", Path("chip.state")};
     if (!m_started)
         for (const std::string& a : m_extra)
             args.push_back(a == "LOG" ? Path("LOG") : a);
-    if (!m_sim.start(args))
+    if (!kvtest::StartChip(m_sim, "usart", args))
         return ProgramRun();
     m_started = true;
-    std::vector<std::string> line = {"-com", "--pn", m_sim.portName()};
-    line.insert(line.end(), commands.begin(), commands.end());
-    return RunProgram(TARNFLASH_BINARY, line, m_dir, 120);
+    return kvtest::RunOnChip(m_sim, "-com", commands, m_dir);
 }
 
 Bytes Chip::SystemMemory()

@@ -3,8 +3,7 @@
 #ifndef TARNFLASH_TESTS_PROTECTION_SIMCHIP_H
 #define TARNFLASH_TESTS_PROTECTION_SIMCHIP_H
 
-#include "RunProgram.h"
-#include "SimProcess.h"
+#include "ProgramOnSim.h"
 
 #include <cstdint>
 #include <initializer_list>
@@ -19,9 +18,9 @@ using Bytes = std::vector<unsigned char>;
 constexpr uint32_t kSystemBase = 0x1FFF0000;  // start of the state file's system memory
 constexpr uint32_t kLockAddress = 0x1FFFF500;
 
-Bytes ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const Bytes& data);
-bool Contains(const std::string& text, const std::string& part);
+using kvtest::Contains;
+using kvtest::ReadFile;
+using kvtest::WriteFile;
 // One OTP file record: PartAddress big-endian, 32 data bytes, lock, write.
 Bytes OtpRecord(uint32_t partAddress, unsigned char fill, bool lock, bool write);
 // The 32 data bytes of a record.

@@ -1,5 +1,5 @@
-#ifndef TARNFLASH_TESTS_OPERATIONS_TESTFILES_H
-#define TARNFLASH_TESTS_OPERATIONS_TESTFILES_H
+#ifndef TARNFLASH_TESTS_SUPPORT_TESTFILES_H
+#define TARNFLASH_TESTS_SUPPORT_TESTFILES_H
 
 // Files and scratch folders for the tests that run the simulated chip.
 
@@ -39,6 +39,20 @@ inline Bytes RandomBytes(size_t n, unsigned seed)
 inline bool Shell(const std::string& command)
 {
     return std::system(command.c_str()) == 0;
+}
+
+inline bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// How many times part stands in text (overlaps counted).
+inline int Count(const std::string& text, const std::string& part)
+{
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
 }
 
 // A scratch folder, removed with everything in it when the object goes.
