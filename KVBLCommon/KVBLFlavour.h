@@ -104,6 +104,22 @@ struct Flavour {
   BYTE (*frames)(const KVBL_Request* rq);
 };
 
+// A flavour's table with its line functions set and every difference from
+// the reference left at null / 0; the flavour sets its differences after.
+inline Flavour LineFlavour(const char* name, BYTE interfaceType,
+                           BYTE (*initBL)(HANDLE, WORD, DWORD, BYTE),
+                           BYTE (*write)(HANDLE, const BYTE*, WORD), BYTE (*read)(HANDLE, BYTE*, WORD),
+                           BYTE (*readBlock)(HANDLE, BYTE*, WORD, WORD*)) {
+  Flavour f{};
+  f.name = name;
+  f.interfaceType = interfaceType;
+  f.initBL = initBL;
+  f.write = write;
+  f.read = read;
+  f.readBlock = readBlock;
+  return f;
+}
+
 // KVBL_GET's protocol-variant step (KVBLAckValue.cpp): ACK_VALUE becomes
 // 0x79 unless it is 0x75. A library whose transport has no variant (SPI)
 // leaves ACK_VALUE and GetAckValue out of its export map.

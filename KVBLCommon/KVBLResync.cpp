@@ -137,4 +137,14 @@ size_t BuildCompletion(const FrameRule* frames, size_t count, const bool* avoidF
   return build(frames, count, nullptr, out, cap);
 }
 
+BYTE AwaitRefusal(HANDLE h, BYTE (*readAnswer)(HANDLE h, BYTE* answer)) {
+  for (int i = 0; i < 3; ++i) {
+    BYTE answer = 0;
+    const BYTE r = readAnswer(h, &answer);
+    if (r != SUCCESS) return r;
+    if (answer == NACK) return SUCCESS;
+  }
+  return CMD_FAIL;
+}
+
 }  // namespace kvbl

@@ -56,6 +56,12 @@ bool FrameAccepted(const FrameRule& rule, const BYTE* c, size_t n, size_t* needs
 size_t BuildCompletion(const FrameRule* frames, size_t count, const bool* avoidFirst, BYTE* out,
                        size_t cap);
 
+// After a completion on a link whose chip answers it: reads answers with
+// readAnswer until the refusal (NACK), at most three, since acknowledges the
+// failed command never read may come first. SUCCESS on the refusal, the
+// read's failure, or CMD_FAIL when none of the three refused.
+BYTE AwaitRefusal(HANDLE h, BYTE (*readAnswer)(HANDLE h, BYTE* answer));
+
 }  // namespace kvbl
 
 #endif  // KVBLRESYNC_H

@@ -253,13 +253,7 @@ BYTE SendRQ(HANDLE h, LPKVBL_Request rq) {
 }
 
 const kvbl::Flavour kFlavour = [] {
-  kvbl::Flavour f{};
-  f.name = "DFU";
-  f.interfaceType = KVBL_INTERFACE_DFU;
-  f.initBL = initBL;
-  f.write = noStream;
-  f.read = noRead;
-  f.readBlock = noBlock;
+  kvbl::Flavour f = kvbl::LineFlavour("DFU", KVBL_INTERFACE_DFU, initBL, noStream, noRead, noBlock);
   f.open = open;
   f.close = close;
   f.sendRQ = SendRQ;

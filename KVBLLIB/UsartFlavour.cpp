@@ -72,13 +72,8 @@ BYTE Resync(HANDLE hCOM, const BYTE* completion, WORD n) {
 }
 
 const kvbl::Flavour kFlavour = [] {
-  kvbl::Flavour f{};
-  f.name = "USART";
-  f.interfaceType = KVBL_INTERFACE_USART;
-  f.initBL = InitBL;
-  f.write = lineWrite;
-  f.read = lineRead;
-  f.readBlock = ReadGetBlock;
+  kvbl::Flavour f =
+      kvbl::LineFlavour("USART", KVBL_INTERFACE_USART, InitBL, lineWrite, lineRead, ReadGetBlock);
   f.exactRate = true;
   f.resync = Resync;
   return f;

@@ -6,6 +6,7 @@
 
 #include "KVBLCall.h"
 #include "KVBLPorts.h"
+#include "KVBLResync.h"
 
 namespace kvcan {
 namespace {
@@ -169,14 +170,10 @@ BYTE InitBL(HANDLE hCOM, WORD, DWORD speed, BYTE) {
 BYTE Resync(HANDLE hCOM, const BYTE*, WORD) {
   kvbl::ProbeTimeOut probe(hCOM);
   kvbl::Drain(hCOM);
-  BYTE r = writeFrames(hCOM, kResyncCode, nullptr, 0);
+  const BYTE r = writeFrames(hCOM, kResyncCode, nullptr, 0);
   if (r != SUCCESS) return r;
-  for (int i = 0; i < 3; ++i) {
-    BYTE answer = 0;
-    if ((r = readFrames(hCOM, kResyncCode, &answer, 1)) != SUCCESS) return r;
-    if (answer == NACK) return SUCCESS;
-  }
-  return CMD_FAIL;
+  return kvbl::AwaitRefusal(
+      hCOM, [](HANDLE h, BYTE* answer) { return readFrames(h, kResyncCode, answer, 1); });
 }
 
 BYTE Frames(const KVBL_Request* rq) {
@@ -206,13 +203,8 @@ bool KnowsCode(BYTE code) {
 }
 
 const kvbl::Flavour kFlavour = [] {
-  kvbl::Flavour f{};
-  f.name = "CAN";
-  f.interfaceType = KVBL_INTERFACE_CAN;
-  f.initBL = InitBL;
-  f.write = lineWrite;
-  f.read = lineRead;
-  f.readBlock = lineReadBlock;
+  kvbl::Flavour f =
+      kvbl::LineFlavour("CAN", KVBL_INTERFACE_CAN, InitBL, lineWrite, lineRead, lineReadBlock);
   f.setSpeed = setSpeed;
   f.getCountIsBlock0 = true;
   f.knowsCode = KnowsCode;

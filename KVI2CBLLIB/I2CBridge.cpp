@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "KVBLPorts.h"
+#include "KVBLResync.h"
 
 namespace kvi2c {
 namespace {
@@ -228,24 +229,14 @@ BYTE lineReadBlock(HANDLE h, BYTE* data, WORD cap, WORD* got) {
 BYTE Resync(HANDLE hCOM, const BYTE* completion, WORD n) {
   kvbl::ProbeTimeOut probe(hCOM);
   kvbl::Drain(hCOM);
-  BYTE r = lineWrite(hCOM, completion, n);
+  const BYTE r = lineWrite(hCOM, completion, n);
   if (r != SUCCESS) return r;
-  for (int i = 0; i < 3; ++i) {
-    BYTE answer = 0;
-    if ((r = lineRead(hCOM, &answer, 1)) != SUCCESS) return r;
-    if (answer == NACK) return SUCCESS;
-  }
-  return CMD_FAIL;
+  return kvbl::AwaitRefusal(hCOM, [](HANDLE h, BYTE* answer) { return lineRead(h, answer, 1); });
 }
 
 const kvbl::Flavour kFlavour = [] {
-  kvbl::Flavour f{};
-  f.name = "I2C";
-  f.interfaceType = KVBL_INTERFACE_I2C;
-  f.initBL = InitBL;
-  f.write = lineWrite;
-  f.read = lineRead;
-  f.readBlock = lineReadBlock;
+  kvbl::Flavour f =
+      kvbl::LineFlavour("I2C", KVBL_INTERFACE_I2C, InitBL, lineWrite, lineRead, lineReadBlock);
   f.resync = Resync;
   return f;
 }();

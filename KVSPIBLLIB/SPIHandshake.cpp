@@ -134,13 +134,8 @@ BYTE Resync(HANDLE hCOM, const BYTE* completion, WORD n) {
 }
 
 const kvbl::Flavour kFlavour = [] {
-  kvbl::Flavour f{};
-  f.name = "SPI";
-  f.interfaceType = KVBL_INTERFACE_SPI;
-  f.initBL = InitBL;
-  f.write = lineWrite;
-  f.read = lineRead;
-  f.readBlock = lineReadBlock;
+  kvbl::Flavour f =
+      kvbl::LineFlavour("SPI", KVBL_INTERFACE_SPI, InitBL, lineWrite, lineRead, lineReadBlock);
   f.sendCommand = sendCommand;
   f.ack = ack;
   f.pause = pause;
