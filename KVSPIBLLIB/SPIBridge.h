@@ -12,6 +12,17 @@
 
 namespace kvspi {
 
+using kvbl::DataExchange;
+using kvbl::FrameCodes;
+using kvbl::kBridgeChunk;
+using kvbl::MassRead;
+using kvbl::MassWrite;
+using kvbl::ReadData;
+using kvbl::SingleRead;
+using kvbl::SingleWrite;
+using kvbl::VariableRead;
+using kvbl::WriteData;
+
 constexpr WORD kFrameLength = kBridgeChunk;
 constexpr BYTE kSync = 0x5A;        // bridge start byte, also the command prefix
 constexpr BYTE kSyncAnswer = 0xA5;

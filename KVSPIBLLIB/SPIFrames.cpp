@@ -8,7 +8,7 @@
 namespace kvspi {
 
 const FrameCodes kSpiCodes = {0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11, 0x12, 0x13,
-                              SPI_Analyse_Result, SPI_CMD_EXEC_ERROR, SPI_DEVICE_BUSY};
+                              SPI_Analyse_Result, SPI_CMD_EXEC_ERROR, SPI_DEVICE_BUSY, true};
 
 namespace {
 constexpr BYTE kWriteRead = 0x14;

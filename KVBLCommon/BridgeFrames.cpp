@@ -4,13 +4,13 @@
 
 #include "KVBLPorts.h"
 
-namespace kvspi {
+namespace kvbl {
 namespace {
 
 constexpr BYTE kData = 0xBF;
 constexpr BYTE kMaxSize = 255;
 
-bool sent(HANDLE h, BYTE* frame, size_t n) { return kvbl::LineSend(h, frame, n) == static_cast<int>(n); }
+bool sent(HANDLE h, BYTE* frame, size_t n) { return LineSend(h, frame, n) == static_cast<int>(n); }
 
 // A status that reads "done" in an answer of the wrong kind is a failure.
 BYTE failure(const FrameCodes& c, BYTE status) {
@@ -19,14 +19,15 @@ BYTE failure(const FrameCodes& c, BYTE status) {
 }
 
 // A frame answered by [0xBF][status], with the results of a short write
-// and of a short answer. A busy bridge did nothing with it: it is sent again.
+// and of a short answer; headChecked: an answer not beginning 0xBF fails. A
+// busy bridge did nothing with the frame: it is sent again.
 BYTE statusFrame(const FrameCodes& c, HANDLE h, BYTE* frame, size_t n, BYTE shortWrite,
-                 BYTE shortAnswer) {
-  return kvbl::WhileBusy(c.busy, [&]() -> BYTE {
+                 BYTE shortAnswer, bool headChecked = true) {
+  return WhileBusy(c.busy, [&]() -> BYTE {
     if (!sent(h, frame, n)) return shortWrite;
     BYTE ans[2];
-    if (kvbl::LineReceive(h, ans, 2) != 2) return shortAnswer;
-    if (ans[0] != kData) return failure(c, ans[1]);
+    if (LineReceive(h, ans, 2) != 2) return shortAnswer;
+    if (headChecked && ans[0] != kData) return failure(c, ans[1]);
     return c.analyse(ans[1]);
   });
 }
@@ -35,12 +36,12 @@ BYTE variableReadOnce(const FrameCodes& c, HANDLE h, BYTE* out, unsigned cap, WO
   BYTE req[2] = {kData, c.variableRead};
   if (!sent(h, req, 2)) return SEND_FAIL;
   BYTE head[3];
-  const int n = kvbl::LineReceive(h, head, 3);
+  const int n = LineReceive(h, head, 3);
   if (n < 2) return READ_FAIL;
   if (head[0] != kData || head[1] != c.variableRead) return failure(c, head[1]);
   if (n < 3) return READ_FAIL;  // the length never arrived
   BYTE block[kMaxSize];
-  const int m = head[2] ? kvbl::LineReceive(h, block, head[2]) : 0;
+  const int m = head[2] ? LineReceive(h, block, head[2]) : 0;
   if (m < 0 || head[2] > cap) return READ_FAIL;
   std::memcpy(out, block, static_cast<size_t>(m));
   *got = static_cast<WORD>(m);
@@ -59,10 +60,10 @@ unsigned chunkOf(unsigned left) { return left < kBridgeChunk ? left : kBridgeChu
 
 BYTE DataExchange(const FrameCodes& c, HANDLE h, BYTE* frame, unsigned frameLength, BYTE sub,
                   BYTE* out, unsigned n) {
-  return kvbl::WhileBusy(c.busy, [&]() -> BYTE {
+  return WhileBusy(c.busy, [&]() -> BYTE {
     if (!sent(h, frame, frameLength)) return SEND_FAIL;
     BYTE ans[4 + kMaxSize];
-    if (kvbl::LineReceive(h, ans, 4u + n) != static_cast<int>(4u + n)) return READ_FAIL;
+    if (LineReceive(h, ans, 4u + n) != static_cast<int>(4u + n)) return READ_FAIL;
     if (ans[0] != kData || ans[1] != sub) return failure(c, ans[1]);
     if (n > 0) std::memcpy(out, ans + 4, n);
     return SUCCESS;
@@ -73,7 +74,7 @@ BYTE SingleWrite(const FrameCodes& c, HANDLE h, const BYTE* data, unsigned n) {
   if (n == 0 || n > kMaxSize || data == nullptr) return CHUNK_FAIL;
   BYTE frame[4 + kMaxSize] = {kData, c.singleWrite, 0x00, static_cast<BYTE>(n)};
   std::memcpy(frame + 4, data, n);
-  return statusFrame(c, h, frame, 4u + n, SEND_FAIL, READ_FAIL);
+  return statusFrame(c, h, frame, 4u + n, SEND_FAIL, READ_FAIL, c.writeAnswerChecked);
 }
 
 BYTE MassWrite(const FrameCodes& c, HANDLE h, const BYTE* data, unsigned n) {
@@ -89,7 +90,7 @@ BYTE MassWrite(const FrameCodes& c, HANDLE h, const BYTE* data, unsigned n) {
     off += k;
   }
   BYTE end[2] = {kData, c.massWriteEnd};
-  return statusFrame(c, h, end, 2, SEND_FAIL, READ_FAIL);
+  return statusFrame(c, h, end, 2, SEND_FAIL, READ_FAIL, c.writeAnswerChecked);
 }
 
 BYTE WriteData(const FrameCodes& c, HANDLE h, const BYTE* data, unsigned n) {
@@ -122,7 +123,7 @@ BYTE ReadData(const FrameCodes& c, HANDLE h, BYTE* out, unsigned n) {
 BYTE VariableRead(const FrameCodes& c, HANDLE h, BYTE* out, unsigned cap, WORD* got) {
   *got = 0;
   if (cap == 0 || out == nullptr) return SEND_FAIL;
-  return kvbl::WhileBusy(c.busy, [&] { return variableReadOnce(c, h, out, cap, got); });
+  return WhileBusy(c.busy, [&] { return variableReadOnce(c, h, out, cap, got); });
 }
 
-}  // namespace kvspi
+}  // namespace kvbl

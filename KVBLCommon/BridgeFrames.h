@@ -2,13 +2,13 @@
 // and whose answers are [0xBF][status] or [0xBF][sub-command][2 bytes][data]:
 // single frames up to 60 data bytes, multi-frame ("mass") transfers above,
 // and the variable-length read. Nothing here is particular to one bus: a
-// bus supplies its sub-command numbers and its status mapping.
+// bus (I2C, SPI) supplies its sub-command numbers and its status mapping.
 #ifndef BRIDGEFRAMES_H
 #define BRIDGEFRAMES_H
 
 #include "KVBL.h"
 
-namespace kvspi {
+namespace kvbl {
 
 constexpr unsigned kBridgeChunk = 60;  // largest data chunk of one frame
 
@@ -18,6 +18,9 @@ struct FrameCodes {
   BYTE (*analyse)(BYTE status);  // bridge status -> result code
   BYTE execError;                // result of a status that means nothing known
   BYTE busy;                     // result of the busy status: the frame is sent again
+  // Whether the answer to a single write and to a mass write's end frame
+  // must begin with 0xBF (else only its status byte counts).
+  bool writeAnswerChecked;
 };
 
 // Writes of 1..255 bytes (0 or null data: 0xFF). A short write or answer
@@ -40,6 +43,6 @@ BYTE VariableRead(const FrameCodes& c, HANDLE h, BYTE* out, unsigned cap, WORD* 
 BYTE DataExchange(const FrameCodes& c, HANDLE h, BYTE* frame, unsigned frameLength, BYTE sub,
                   BYTE* out, unsigned n);
 
-}  // namespace kvspi
+}  // namespace kvbl
 
 #endif  // BRIDGEFRAMES_H
