@@ -172,30 +172,33 @@ BYTE getCommand(const Flavour* f, HANDLE h, int port) {
   return SUCCESS;
 }
 
-BYTE getVerRops(const Flavour* f, HANDLE h, int port) {
+// An identification answer of n bytes (at most 6) and its final
+// acknowledge; store puts it into the working descriptor, which is kept on
+// success.
+template <class Store>
+BYTE readIdentity(const Flavour* f, HANDLE h, int port, BYTE cmd, WORD n, Store store) {
   WorkingDescriptor w(port);
   if (!w.valid()) return NO_CON_AVAILABLE;
-  BYTE b[3];
-  BYTE r = Read(f, h, b, 3);
+  BYTE b[6];
+  BYTE r = Read(f, h, b, n);
   if (r != SUCCESS) return r;
-  if ((r = Ack(f, h, GET_VER_ROPS_CMD, ACK_LATER)) != SUCCESS) return r;
-  w.t.Version = b[0];
-  w.t.ROPE = b[1];
-  w.t.ROPD = b[2];
+  if ((r = Ack(f, h, cmd, ACK_LATER)) != SUCCESS) return r;
+  if ((r = store(&w.t, b)) != SUCCESS) return r;
   w.store();
   return SUCCESS;
 }
 
+BYTE getVerRops(const Flavour* f, HANDLE h, int port) {
+  return readIdentity(f, h, port, GET_VER_ROPS_CMD, 3, [](TARGET_DESCRIPTOR* t, const BYTE* b) -> BYTE {
+    t->Version = b[0];
+    t->ROPE = b[1];
+    t->ROPD = b[2];
+    return SUCCESS;
+  });
+}
+
 BYTE getId(const Flavour* f, HANDLE h, int port) {
-  WorkingDescriptor w(port);
-  if (!w.valid()) return NO_CON_AVAILABLE;
-  BYTE b[6];
-  BYTE r = Read(f, h, b, 6);
-  if (r != SUCCESS) return r;
-  if ((r = Ack(f, h, GET_ID_CMD, ACK_LATER)) != SUCCESS) return r;
-  if ((r = StoreGetId(&w.t, b)) != SUCCESS) return r;
-  w.store();
-  return SUCCESS;
+  return readIdentity(f, h, port, GET_ID_CMD, 6, StoreGetId);
 }
 
 BYTE readCommand(const Flavour* f, HANDLE h, LPKVBL_Request rq) {

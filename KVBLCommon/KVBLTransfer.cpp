@@ -113,6 +113,17 @@ BYTE readPacket(HANDLE h, DWORD address, DWORD n, BYTE* out) {
   return SUCCESS;
 }
 
+// The checks every block transfer makes first: the port and the command's
+// flag, the caller's buffer, a range within the 32-bit address space.
+BYTE beginTransfer(HANDLE h, BOOL TARGET_DESCRIPTOR::*flag, const BYTE* pData, DWORD Address,
+                   DWORD Length, Call* c) {
+  const BYTE r = Begin(h, flag, c);
+  if (r != SUCCESS) return r;
+  if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
+  if (!Fits32(Address, Length)) return INPUT_PARAMS_ERROR;
+  return SUCCESS;
+}
+
 constexpr int kPacketReads = 5;  // reads of one packet at most
 
 // Reads of one packet. A READ answer carries no check bytes, so a byte
@@ -178,10 +189,8 @@ class PacketReads {
 // upload and its verify count).
 BYTE upload(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length, bool confirmed) {
   Call c;
-  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::READ_CMD, &c);
+  BYTE r = beginTransfer(hCOM, &TARGET_DESCRIPTOR::READ_CMD, pData, Address, Length, &c);
   if (r != SUCCESS) return r;
-  if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
-  if (!Fits32(Address, Length)) return INPUT_PARAMS_ERROR;
   const DWORD P = PacketSize(c.port);
   if (c.f->readRange && Length > 0) {
     // USB checks every packet it carries: one read is the chip's.
@@ -224,10 +233,8 @@ KVBL_API BYTE KVBL_UPLOAD_CONFIRMED(HANDLE hCOM, DWORD Address, LPBYTE pData, DW
 KVBL_API BYTE KVBL_VERIFY(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length,
                           BOOL bTruncateLeadFFForDnLoad) {
   Call c;
-  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::READ_CMD, &c);
+  BYTE r = beginTransfer(hCOM, &TARGET_DESCRIPTOR::READ_CMD, pData, Address, Length, &c);
   if (r != SUCCESS) return r;
-  if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
-  if (!Fits32(Address, Length)) return INPUT_PARAMS_ERROR;
   const DWORD P = PacketSize(c.port);
   if (c.f->readRange && Length > 0) {
     if ((r = verifyRanges(c, Address, pData, Length, bTruncateLeadFFForDnLoad != 0)) == SUCCESS)
@@ -257,10 +264,8 @@ KVBL_API BYTE KVBL_VERIFY(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length
 KVBL_API BYTE KVBL_DNLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length,
                           BOOL bTruncateLeadFFForDnLoad) {
   Call c;
-  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::WRITE_CMD, &c);
+  BYTE r = beginTransfer(hCOM, &TARGET_DESCRIPTOR::WRITE_CMD, pData, Address, Length, &c);
   if (r != SUCCESS) return r;
-  if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
-  if (!Fits32(Address, Length)) return INPUT_PARAMS_ERROR;
   const DWORD P = PacketSize(c.port);
   if (c.f->writeRange && c.f->readRange && Length > 0) {
     if ((r = downloadRanges(c, Address, pData, Length, bTruncateLeadFFForDnLoad != 0)) == SUCCESS)
