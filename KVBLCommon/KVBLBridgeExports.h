@@ -5,31 +5,23 @@
 #ifndef KVBLBRIDGEEXPORTS_H
 #define KVBLBRIDGEEXPORTS_H
 
-#define KVBL_BRIDGE_FRAMING_EXPORTS(P, ns)                                                       \
-  extern "C" {                                                                                   \
-  const WORD P##_FRAME_LENGTH = ns::kFrameLength;                                                \
-  }                                                                                              \
-  BYTE P##_Analyse_Result(BYTE cValue) { return ns::P##_Analyse_Result(cValue); }               \
-  int P##_Write_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {                                     \
-    return ns::P##_Write_Data(hCOM, Size, pData);                                                \
-  }                                                                                              \
-  int P##_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData, BOOL bVariable) {                      \
-    return ns::P##_Read_Data(hCOM, Size, pData, bVariable);                                      \
-  }                                                                                              \
-  BYTE P##_Single_Write_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {                             \
-    return ns::P##_Single_Write_Data(hCOM, Size, pData);                                         \
-  }                                                                                              \
-  BYTE P##_Mass_Write_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {                               \
-    return ns::P##_Mass_Write_Data(hCOM, Size, pData);                                           \
-  }                                                                                              \
-  BYTE P##_Single_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {                              \
-    return ns::P##_Single_Read_Data(hCOM, Size, pData);                                          \
-  }                                                                                              \
-  BYTE P##_Mass_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {                                \
-    return ns::P##_Mass_Read_Data(hCOM, Size, pData);                                            \
-  }                                                                                              \
-  BYTE P##_Variable_Single_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData) {                     \
-    return ns::P##_Variable_Single_Read_Data(hCOM, Size, pData);                                 \
-  }
+// One framing function of the (HANDLE, BYTE Size, LPBYTE pData) form.
+#define KVBL_BRIDGE_FORWARD(R, P, ns, name) \
+  R P##name(HANDLE hCOM, BYTE Size, LPBYTE pData) { return ns::P##name(hCOM, Size, pData); }
+
+#define KVBL_BRIDGE_FRAMING_EXPORTS(P, ns)                                     \
+  extern "C" {                                                                 \
+  const WORD P##_FRAME_LENGTH = ns::kFrameLength;                              \
+  }                                                                            \
+  BYTE P##_Analyse_Result(BYTE cValue) { return ns::P##_Analyse_Result(cValue); } \
+  int P##_Read_Data(HANDLE hCOM, BYTE Size, LPBYTE pData, BOOL bVariable) {    \
+    return ns::P##_Read_Data(hCOM, Size, pData, bVariable);                    \
+  }                                                                            \
+  KVBL_BRIDGE_FORWARD(int, P, ns, _Write_Data)                                 \
+  KVBL_BRIDGE_FORWARD(BYTE, P, ns, _Single_Write_Data)                         \
+  KVBL_BRIDGE_FORWARD(BYTE, P, ns, _Mass_Write_Data)                           \
+  KVBL_BRIDGE_FORWARD(BYTE, P, ns, _Single_Read_Data)                          \
+  KVBL_BRIDGE_FORWARD(BYTE, P, ns, _Mass_Read_Data)                            \
+  KVBL_BRIDGE_FORWARD(BYTE, P, ns, _Variable_Single_Read_Data)
 
 #endif

@@ -76,32 +76,32 @@ struct Flavour {
   // ---- differences from the reference (null / 0 = reference) -----------
   // Port open/close for links that are not a serial terminal (null: the
   // port's serial object).
-  BYTE (*open)(HANDLE h);
-  void (*close)(HANDLE h);
-  BYTE (*setSpeed)(HANDLE h, DWORD speed);
-  BYTE (*sendCommand)(HANDLE h, BYTE cmd);
-  BYTE (*ack)(HANDLE h, BYTE cmd, AckPoint point);
-  void (*pause)(BYTE cmd, PausePoint point, const KVBL_Request* rq);
-  bool getCountIsBlock0;
-  bool finalByteIsAck;
-  bool (*knowsCode)(BYTE code);
-  BYTE (*sendRQ)(HANDLE h, LPKVBL_Request rq);
-  void (*onSlibStatus)(DWORD slibStatus);
-  bool exactRate;
+  BYTE (*open)(HANDLE h) = nullptr;
+  void (*close)(HANDLE h) = nullptr;
+  BYTE (*setSpeed)(HANDLE h, DWORD speed) = nullptr;
+  BYTE (*sendCommand)(HANDLE h, BYTE cmd) = nullptr;
+  BYTE (*ack)(HANDLE h, BYTE cmd, AckPoint point) = nullptr;
+  void (*pause)(BYTE cmd, PausePoint point, const KVBL_Request* rq) = nullptr;
+  bool getCountIsBlock0 = false;
+  bool finalByteIsAck = false;
+  bool (*knowsCode)(BYTE code) = nullptr;
+  BYTE (*sendRQ)(HANDLE h, LPKVBL_Request rq) = nullptr;
+  void (*onSlibStatus)(DWORD slibStatus) = nullptr;
+  bool exactRate = false;
   // Reads / writes [address, address + length) (length > 0, the range and
   // the command flag checked) in as few requests as the link allows, in
   // place of one READ or WRITE per packet. A write's length is even.
-  BYTE (*readRange)(HANDLE h, DWORD address, BYTE* data, DWORD length);
-  BYTE (*writeRange)(HANDLE h, DWORD address, const BYTE* data, DWORD length);
+  BYTE (*readRange)(HANDLE h, DWORD address, BYTE* data, DWORD length) = nullptr;
+  BYTE (*writeRange)(HANDLE h, DWORD address, const BYTE* data, DWORD length) = nullptr;
   // Brings the chip back to waiting for a command: the chip may be waiting
   // for a command or for a frame of the command in progress, and the n
   // bytes of `completion` (never 0) make it refuse any of them. SUCCESS once
   // the chip has answered; another code when it did not (a stall). A
   // flavour with sequences of its own may bring its line back otherwise.
-  BYTE (*resync)(HANDLE h, const BYTE* completion, WORD n);
+  BYTE (*resync)(HANDLE h, const BYTE* completion, WORD n) = nullptr;
   // Host frames of a command, its opening included; the last one is the one
   // the chip acts on.
-  BYTE (*frames)(const KVBL_Request* rq);
+  BYTE (*frames)(const KVBL_Request* rq) = nullptr;
 };
 
 // A flavour's table with its line functions set and every difference from
@@ -110,14 +110,7 @@ inline Flavour LineFlavour(const char* name, BYTE interfaceType,
                            BYTE (*initBL)(HANDLE, WORD, DWORD, BYTE),
                            BYTE (*write)(HANDLE, const BYTE*, WORD), BYTE (*read)(HANDLE, BYTE*, WORD),
                            BYTE (*readBlock)(HANDLE, BYTE*, WORD, WORD*)) {
-  Flavour f{};
-  f.name = name;
-  f.interfaceType = interfaceType;
-  f.initBL = initBL;
-  f.write = write;
-  f.read = read;
-  f.readBlock = readBlock;
-  return f;
+  return Flavour{name, interfaceType, initBL, write, read, readBlock};
 }
 
 // KVBL_GET's protocol-variant step (KVBLAckValue.cpp): ACK_VALUE becomes
