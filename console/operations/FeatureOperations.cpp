@@ -7,17 +7,6 @@
 #include "result/Result.h"
 #include "usd/UserSystemData.h"
 
-namespace {
-
-// Ends a single-step operation successfully.
-void Finish(COperation& op)
-{
-    op.CalculatePercent();
-    op.CallCommand(COMMAND_DONE);
-}
-
-}  // namespace
-
 // ---- CEnBank3 ---------------------------------------------------------------
 
 CEnBank3::CEnBank3(COperationLink* obBootLoader) : COperation(obBootLoader)
@@ -61,8 +50,7 @@ unsigned int CEnBank3::Action()
                               static_cast<DWORD>(m_Parameters.m_uiFlashSize) * 1024, FlashDAToSend());
     if (r != SUCCESS)
         return CResult::Convert(static_cast<int>(r));
-    Finish(*this);
-    return 0;
+    return FinishStep();
 }
 
 // ---- CWriteSN ---------------------------------------------------------------
@@ -89,8 +77,7 @@ unsigned int CWriteSN::Action()
         r = KVBL_VERIFY(Handle(), m_Parameters.m_uiAddr, word, 4, 0);
     if (r != SUCCESS)
         return CResult::Convert(static_cast<int>(r));
-    Finish(*this);
-    return 0;
+    return FinishStep();
 }
 
 // ---- CWriteUserSystemData ---------------------------------------------------
@@ -117,10 +104,7 @@ unsigned int CWriteUserSystemData::Action()
         return CResult::FILES_EMPTY;
     std::vector<unsigned char> copy = m_UserSystemData;
     int r = m_obBootLoader->LoadUserSystemDataToDevice(copy.data(), m_UserSystemDataLen);
-    if (r != 0)
-        return CResult::Convert(r);
-    Finish(*this);
-    return 0;
+    return r != 0 ? static_cast<unsigned int>(CResult::Convert(r)) : FinishStep();
 }
 
 // ---- CEnableSlib ------------------------------------------------------------
@@ -143,8 +127,7 @@ unsigned int CEnableSlib::Action()
                              m_Parameters.m_usStartDataSector, m_Parameters.m_usEndSector);
     if (r != SUCCESS)
         return CResult::Convert(static_cast<int>(r));
-    Finish(*this);
-    return 0;
+    return FinishStep();
 }
 
 // ---- CDisableSlib -----------------------------------------------------------
@@ -171,12 +154,9 @@ unsigned int CDisableSlib::Action()
     SetTimeOut(Handle(), savedMs);
     if (r != SUCCESS && r != SLIB_DISABLE_PASSWORD_ERROR)
         return CResult::Convert(static_cast<int>(r));
-    int reconnect = m_obBootLoader->ReconnectAfterReset(false, false);
-    if (reconnect != 0)
-        return static_cast<unsigned int>(reconnect);
-    int u = m_obBootLoader->GetUserSystemData();
-    if (u != 0)
-        return static_cast<unsigned int>(u);
-    Finish(*this);
+    const unsigned int back = AfterRestart(true);
+    if (back != 0)
+        return back;
+    FinishStep();
     return r == SUCCESS ? 0u : static_cast<unsigned int>(CResult::Convert(static_cast<int>(r)));
 }

@@ -70,6 +70,21 @@ void COperation::SleepUnlessCancelled(unsigned long ms) const
     }
 }
 
+unsigned int COperation::FinishStep()
+{
+    CalculatePercent();
+    CallCommand(COMMAND_DONE);
+    return 0;
+}
+
+unsigned int COperation::AfterRestart(bool rereadOptionBytes)
+{
+    const int reconnect = m_obBootLoader->ReconnectAfterReset(false, false);
+    if (reconnect != 0)
+        return static_cast<unsigned int>(reconnect);
+    return rereadOptionBytes ? static_cast<unsigned int>(m_obBootLoader->GetUserSystemData()) : 0u;
+}
+
 std::string COperation::DecoratedName(const std::string& baseName, const std::string& path)
 {
     size_t slash = path.rfind('/');

@@ -145,6 +145,11 @@ protected:
     static uint32_t PacketSizeOf(void* handle);
     // Waits up to ms milliseconds; returns early when a cancel arrives.
     void SleepUnlessCancelled(unsigned long ms) const;
+    // Ends a single-step operation successfully (100 %, COMMAND_DONE); 0.
+    unsigned int FinishStep();
+    // After a command that restarts the chip: the link reconnects, then
+    // (rereadOptionBytes) reads the option bytes again; 0 or the failure.
+    unsigned int AfterRestart(bool rereadOptionBytes);
 
     // Opens each image file for the connected chip, appending it to files
     // (owned by the caller). A file that cannot be opened is tried a few

@@ -116,32 +116,6 @@ unsigned int CVerifyProject::Action()
     return 0;
 }
 
-// ---- CWriteUserSystemDataProject -------------------------------------------------
-
-CWriteUserSystemDataProject::CWriteUserSystemDataProject(COperationLink* obBootLoader)
-    : COperation(obBootLoader), m_UserSystemDataLen(0)
-{
-    m_EmType = OP_WRITEUSERSYSTEMDATA;
-    m_strName = CResult::GetInfoString(Info_Operation_WRITEUSERSYSTEMDATA);
-}
-
-void CWriteUserSystemDataProject::SetParameters(const unsigned char* data, uint32_t length)
-{
-    m_UserSystemData.assign(data, data ? data + length : data);
-    m_UserSystemDataLen = data ? length : 0;
-}
-
-unsigned int CWriteUserSystemDataProject::Action()
-{
-    int r = m_obBootLoader->LoadUserSystemDataToDevice(
-        m_UserSystemData.empty() ? nullptr : m_UserSystemData.data(), m_UserSystemDataLen);
-    if (r != 0)
-        return static_cast<unsigned int>(CResult::Convert(r));
-    CalculatePercent();
-    CallCommand(COMMAND_DONE);
-    return 0;
-}
-
 // ---- CDownloadProject ------------------------------------------------------------
 
 CDownloadProject::CDownloadProject(COperationLink* obBootLoader)

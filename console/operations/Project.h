@@ -11,6 +11,7 @@
 
 #include "ShareParameter.h"
 #include "operations/Download.h"
+#include "operations/FeatureOperations.h"
 #include "operations/Operation.h"
 
 #include <QList>
@@ -61,19 +62,13 @@ private:
     bool m_bOptimize;
 };
 
-// Writes a user-system-data element image for a project.
-class CWriteUserSystemDataProject : public COperation {
+// Writes a user-system-data element image for a project: the download's
+// step (its own copy of the bytes, written through the link).
+class CWriteUserSystemDataProject : public CWriteUserSystemData {
 public:
-    explicit CWriteUserSystemDataProject(COperationLink* obBootLoader);
-    ~CWriteUserSystemDataProject() override { WaitForEnd(); }
-    // Keeps its own copy of the bytes.
-    void SetParameters(const unsigned char* data, uint32_t length);
+    using CWriteUserSystemData::CWriteUserSystemData;
+    using CWriteUserSystemData::SetParameters;
     using COperation::SetParameters;
-    unsigned int Action() override;
-
-private:
-    std::vector<unsigned char> m_UserSystemData;
-    uint32_t m_UserSystemDataLen;
 };
 
 // The project counterpart of the download.

@@ -10,18 +10,6 @@
 
 #include <vector>
 
-namespace {
-
-// Ends a single-step operation successfully.
-unsigned int Finish(COperation& op)
-{
-    op.CalculatePercent();
-    op.CallCommand(COMMAND_DONE);
-    return 0;
-}
-
-}  // namespace
-
 // ---- CAccessProtect ---------------------------------------------------------
 
 CAccessProtect::CAccessProtect(COperationLink* obBootLoader)
@@ -52,13 +40,13 @@ unsigned int CAccessProtect::Action()
                                      : KVBL_ACCESS_PROTECT_LEVEL(Handle(), 2);
         if (r != SUCCESS)
             return CResult::Convert(static_cast<int>(r));
-        int reconnect = m_obBootLoader->ReconnectAfterReset(false, false);
-        if (reconnect != 0)
-            return static_cast<unsigned int>(reconnect);
+        const unsigned int back = AfterRestart(false);
+        if (back != 0)
+            return back;
     } else {
         QThread::msleep(500);  // already protected: nothing is sent
     }
-    return Finish(*this);
+    return FinishStep();
 }
 
 // ---- CAccessUnProtect -------------------------------------------------------
@@ -97,7 +85,7 @@ unsigned int CAccessUnProtect::Action()
     int r = m_obBootLoader->GetUserSystemData();
     if (r != 0)
         return static_cast<unsigned int>(r);
-    return Finish(*this);
+    return FinishStep();
 }
 
 // ---- CEraseProgramProtect ---------------------------------------------------
@@ -142,13 +130,8 @@ unsigned int CEraseProgramProtect::Action()
                                        bytes.empty() ? nullptr : bytes.data(), flag);
     if (r != SUCCESS)
         return CResult::Convert(static_cast<int>(r));
-    int reconnect = m_obBootLoader->ReconnectAfterReset(false, false);
-    if (reconnect != 0)
-        return static_cast<unsigned int>(reconnect);
-    int u = m_obBootLoader->GetUserSystemData();
-    if (u != 0)
-        return static_cast<unsigned int>(u);
-    return Finish(*this);
+    const unsigned int back = AfterRestart(true);
+    return back != 0 ? back : FinishStep();
 }
 
 // ---- CEraseProgramUnProtect -------------------------------------------------
@@ -166,11 +149,6 @@ unsigned int CEraseProgramUnProtect::Action()
     BYTE r = KVBL_ERASEPROGRAM_PERM_UNPROTECT(Handle());
     if (r != SUCCESS)
         return CResult::Convert(static_cast<int>(r));
-    int reconnect = m_obBootLoader->ReconnectAfterReset(false, false);
-    if (reconnect != 0)
-        return static_cast<unsigned int>(reconnect);
-    int u = m_obBootLoader->GetUserSystemData();
-    if (u != 0)
-        return static_cast<unsigned int>(u);
-    return Finish(*this);
+    const unsigned int back = AfterRestart(true);
+    return back != 0 ? back : FinishStep();
 }
