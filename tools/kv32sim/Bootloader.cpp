@@ -151,6 +151,14 @@ void Bootloader::finishProtection(bool ok) {
   if (ok) restart();
 }
 
+bool Bootloader::acceptWriteAt(uint32_t address) {
+  uint8_t probe;
+  if (m_chip.read(address, 1, &probe) || m_chip.goAllowed(address)) return true;
+  log("WRITE at %08X: no memory there", address);
+  m_port.sendAck(false);
+  return false;
+}
+
 bool Bootloader::serveBare(uint8_t cmd) {
   std::vector<uint8_t> b;
   switch (cmd) {

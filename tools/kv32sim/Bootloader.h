@@ -49,6 +49,9 @@ class Bootloader {
   // opening (GET, GET_VER_ROPS, GET_ID, the unprotects and the protect,
   // sLib status, reset): false for any other command.
   bool serveBare(uint8_t cmd);
+  // A WRITE's address: false, logged and refused with NACK, where the chip
+  // has no memory.
+  bool acceptWriteAt(uint32_t address);
   void log(const char* fmt, ...) const __attribute__((format(printf, 2, 3)));
 
   ChipModel& m_chip;

@@ -106,12 +106,8 @@ void BridgeLink::deliver(const std::vector<uint8_t>& bytes) {
 
 BridgeLink::Pump BridgeLink::pump(int firstMs) {
   uint8_t start = 0;
-  switch (readFrame(&start, 1, firstMs)) {
-    case Rd::Ok: break;
-    case Rd::Timeout: return Pump::Timeout;
-    case Rd::Hangup: return Pump::Hangup;
-    case Rd::Stop: return Pump::Stop;
-  }
+  Pump ended = Pump::Timeout;
+  if (noFrame(readFrame(&start, 1, firstMs), ended)) return ended;
   if (start == kConfig) {
     // A new session: whatever command was in progress is over.
     sessionStarts();

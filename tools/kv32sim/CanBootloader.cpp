@@ -123,12 +123,7 @@ void CanBootloader::write() {
   uint8_t f[5];
   if (!m_port.receive(f, 5)) return;
   const uint32_t address = be32(f);
-  uint8_t probe;
-  if (!m_chip.read(address, 1, &probe) && !m_chip.goAllowed(address)) {
-    log("WRITE at %08X: no memory there", address);
-    m_port.sendAck(false);
-    return;
-  }
+  if (!acceptWriteAt(address)) return;
   m_port.sendAck(true);
   std::vector<uint8_t> data(f[4] + 1u);
   if (!m_port.receive(data.data(), data.size())) return;

@@ -66,12 +66,8 @@ void CanLink::sendAck(bool ok) {
 
 CanLink::Pump CanLink::pump(int firstMs) {
   uint8_t start = 0;
-  switch (readFrame(&start, 1, firstMs)) {
-    case Rd::Ok: break;
-    case Rd::Timeout: return Pump::Timeout;
-    case Rd::Hangup: return Pump::Hangup;
-    case Rd::Stop: return Pump::Stop;
-  }
+  Pump ended = Pump::Timeout;
+  if (noFrame(readFrame(&start, 1, firstMs), ended)) return ended;
   if (start == kConfig) {
     sessionStarts();
     uint8_t h[2];

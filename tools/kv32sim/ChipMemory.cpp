@@ -90,7 +90,7 @@ bool saveState(const ChipMemory& m, const ChipProfile& p, const std::string& pat
   return true;
 }
 
-bool loadState(ChipMemory& m, const ChipProfile& p, const std::string& path, std::string& error) {
+bool readWhole(const std::string& path, std::string& contents, std::string& error) {
   std::ifstream f(path, std::ios::binary);
   if (!f) {
     error = "cannot read " + path;
@@ -98,7 +98,13 @@ bool loadState(ChipMemory& m, const ChipProfile& p, const std::string& path, std
   }
   std::ostringstream ss;
   ss << f.rdbuf();
-  const std::string all = ss.str();
+  contents = ss.str();
+  return true;
+}
+
+bool loadState(ChipMemory& m, const ChipProfile& p, const std::string& path, std::string& error) {
+  std::string all;
+  if (!readWhole(path, all, error)) return false;
   const size_t magic = sizeof kMagic - 1;
   if (all.size() < magic || all.compare(0, magic, kMagic) != 0) {
     error = path + " is not a kv32sim state file";

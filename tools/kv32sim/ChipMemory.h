@@ -48,5 +48,7 @@ struct ChipMemory {
 // checks the identifier and every length before anything is taken.
 bool saveState(const ChipMemory& m, const ChipProfile& p, const std::string& path, std::string& error);
 bool loadState(ChipMemory& m, const ChipProfile& p, const std::string& path, std::string& error);
+// The whole of a file; false with error "cannot read PATH" when it cannot be read.
+bool readWhole(const std::string& path, std::string& contents, std::string& error);
 
 }  // namespace kv32sim

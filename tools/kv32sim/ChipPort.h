@@ -67,6 +67,18 @@ class ChipPort {
   // Reads n bytes of one frame; the first may wait firstMs (<0: no limit),
   // the others the inter-byte limit.
   Rd readFrame(uint8_t* data, size_t n, int firstMs);
+  // A read that brought no frame as the link's pump result (its Pump has
+  // Timeout, Hangup and Stop); false for Rd::Ok.
+  template <class Pump>
+  static bool noFrame(Rd r, Pump& out) {
+    switch (r) {
+      case Rd::Ok: return false;
+      case Rd::Timeout: out = Pump::Timeout; break;
+      case Rd::Hangup: out = Pump::Hangup; break;
+      case Rd::Stop: out = Pump::Stop; break;
+    }
+    return true;
+  }
   // Sends one bridge answer.
   void answer(std::initializer_list<uint8_t> head, const std::vector<uint8_t>& tail = {});
 

@@ -113,12 +113,7 @@ void ReferenceBootloader::write() {
   m_port.sendAck(true);
   uint32_t address = 0;
   if (!addressFrame(address)) return;
-  uint8_t probe;
-  if (!m_chip.read(address, 1, &probe) && !m_chip.goAllowed(address)) {
-    log("WRITE at %08X: no memory there", address);
-    m_port.sendAck(false);
-    return;
-  }
+  if (!acceptWriteAt(address)) return;
   m_port.sendAck(true);
   uint8_t count = 0;
   if (!m_port.receive(&count, 1)) return;

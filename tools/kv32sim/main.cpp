@@ -6,7 +6,6 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,14 +60,8 @@ void makeUid(const Options& o, uint32_t pid, uint8_t uid[12]) {
 }
 
 bool loadFlash(ChipMemory& m, const std::string& path, std::string& error) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f) {
-    error = "cannot read " + path;
-    return false;
-  }
-  std::ostringstream ss;
-  ss << f.rdbuf();
-  const std::string d = ss.str();
+  std::string d;
+  if (!readWhole(path, d, error)) return false;
   if (d.size() > m.flash.size()) {
     error = path + " is larger than the flash";
     return false;
