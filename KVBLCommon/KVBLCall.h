@@ -16,8 +16,10 @@ struct Call {
   TARGET_DESCRIPTOR* t = nullptr;
 };
 
-// flag null: no flag check.
-BYTE Begin(HANDLE h, BOOL TARGET_DESCRIPTOR::*flag, Call* c);
+// The checks every interface function makes first: an open port with its
+// flavour and descriptor, the command's flag (null: no flag check), then the
+// caller's pointers (`given` false: INPUT_PARAMS_MEMORY_ALLOCATION_ERROR).
+BYTE Begin(HANDLE h, BOOL TARGET_DESCRIPTOR::*flag, Call* c, bool given = true);
 // True when [address, address + length) lies within the 32-bit address
 // space the protocol carries (never wrapped on the wire).
 inline bool Fits32(DWORD address, DWORD length) {

@@ -9,7 +9,7 @@
 
 namespace kvbl {
 
-BYTE Begin(HANDLE h, BOOL TARGET_DESCRIPTOR::*flag, Call* c) {
+BYTE Begin(HANDLE h, BOOL TARGET_DESCRIPTOR::*flag, Call* c, bool given) {
   c->h = h;
   c->port = PortOf(h);
   if (!IsOpen(c->port)) return NO_CON_AVAILABLE;
@@ -17,6 +17,7 @@ BYTE Begin(HANDLE h, BOOL TARGET_DESCRIPTOR::*flag, Call* c) {
   c->t = Descriptor(c->port);
   if (c->f == nullptr || c->t == nullptr) return NO_CON_AVAILABLE;
   if (flag && !(c->t->*flag)) return CMD_NOT_ALLOWED;
+  if (!given) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
   return SUCCESS;
 }
 
@@ -67,9 +68,8 @@ BYTE evenLength(int port, DWORD address, BYTE size, WORD* even) {
 // parameters of its own header (KVBLFlavour.h).
 BYTE EraseProgramProtect(HANDLE hCOM, BYTE NbSectors, LPBYTE pSectors) {
   Call c;
-  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::ERASEPROGRAM_PROTECT_CMD, &c);
+  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::ERASEPROGRAM_PROTECT_CMD, &c, pSectors != nullptr);
   if (r != SUCCESS) return r;
-  if (pSectors == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
   BYTE copy[256];
   std::memcpy(copy, pSectors, NbSectors);
   KVBL_Request rq = Request(ERASEPROGRAM_PROTECT_CMD);
@@ -104,9 +104,8 @@ KVBL_API BYTE KVBL_SetSpeed(HANDLE hCOM, DWORD speed) {
 
 KVBL_API BYTE KVBL_GET(HANDLE hCOM, LPBYTE Version, LPCommands pCmds) {
   Call c;
-  BYTE r = Begin(hCOM, nullptr, &c);
+  BYTE r = Begin(hCOM, nullptr, &c, Version && pCmds);
   if (r != SUCCESS) return r;
-  if (Version == nullptr || pCmds == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
   SelectAckVariant();
   KVBL_Request rq = Request(GET_CMD);
   r = Send_RQ(hCOM, &rq);
@@ -124,9 +123,8 @@ KVBL_API BYTE KVBL_GET(HANDLE hCOM, LPBYTE Version, LPCommands pCmds) {
 KVBL_API BYTE KVBL_GET_VER_ROPS(HANDLE hCOM, LPBYTE Version, LPBYTE ROPEnabled,
                                 LPBYTE ROPDisabled) {
   Call c;
-  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::GET_VER_ROPS_CMD, &c);
+  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::GET_VER_ROPS_CMD, &c, Version && ROPEnabled && ROPDisabled);
   if (r != SUCCESS) return r;
-  if (!Version || !ROPEnabled || !ROPDisabled) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
   KVBL_Request rq = Request(GET_VER_ROPS_CMD);
   if ((r = Send_RQ(hCOM, &rq)) != SUCCESS) return r;
   const TARGET_DESCRIPTOR* t = Descriptor(c.port);
@@ -140,9 +138,8 @@ KVBL_API BYTE KVBL_GET_VER_ROPS(HANDLE hCOM, LPBYTE Version, LPBYTE ROPEnabled,
 // reported): an identifier that grew in between is refused, not overrun.
 KVBL_API BYTE KVBL_GET_ID(HANDLE hCOM, LPBYTE size, LPBYTE pID) {
   Call c;
-  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::GET_ID_CMD, &c);
+  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::GET_ID_CMD, &c, size != nullptr);
   if (r != SUCCESS) return r;
-  if (size == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
   const BYTE capacity = *size;
   KVBL_Request rq = Request(GET_ID_CMD);
   if ((r = Send_RQ(hCOM, &rq)) != SUCCESS) return r;
@@ -157,9 +154,8 @@ KVBL_API BYTE KVBL_GET_ID(HANDLE hCOM, LPBYTE size, LPBYTE pID) {
 
 KVBL_API BYTE KVBL_READ(HANDLE hCOM, DWORD Address, BYTE Size, LPBYTE pData) {
   Call c;
-  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::READ_CMD, &c);
+  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::READ_CMD, &c, pData != nullptr);
   if (r != SUCCESS) return r;
-  if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
   WORD n = 0;
   if ((r = evenLength(c.port, Address, Size, &n)) != SUCCESS) return r;
   BYTE buf[KVBL_MAX_PACKET];
@@ -177,9 +173,8 @@ KVBL_API BYTE KVBL_READ(HANDLE hCOM, DWORD Address, BYTE Size, LPBYTE pData) {
 // beyond the caller's buffer.
 KVBL_API BYTE KVBL_WRITE(HANDLE hCOM, DWORD address, BYTE size, LPBYTE pData) {
   Call c;
-  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::WRITE_CMD, &c);
+  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::WRITE_CMD, &c, pData != nullptr);
   if (r != SUCCESS) return r;
-  if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
   WORD n = 0;
   if ((r = evenLength(c.port, address, size, &n)) != SUCCESS) return r;
   BYTE buf[KVBL_MAX_PACKET];
@@ -250,9 +245,8 @@ KVBL_API BYTE KVBL_SPIMREMAP(HANDLE hCOM, BYTE Flag) {
 
 KVBL_API BYTE KVBL_GetFirmwareCRC(HANDLE hCOM, DWORD Address, WORD SectorNum, LPBYTE pData) {
   Call c;
-  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::FIRMWARE_CRC_CMD, &c);
+  BYTE r = Begin(hCOM, &TARGET_DESCRIPTOR::FIRMWARE_CRC_CMD, &c, pData != nullptr);
   if (r != SUCCESS) return r;
-  if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
   BYTE crc[4] = {0, 0, 0, 0};
   KVBL_Request rq = Request(FIRMWARE_CRC_CMD);
   rq._address = Address;

@@ -38,10 +38,8 @@ BYTE readBytes(HANDLE h, DWORD addr, BYTE* out, BYTE n) {
 template <class Body>
 BYTE checkedCall(HANDLE h, bool given, Body body) {
   Call c;
-  const BYTE r = Begin(h, &TARGET_DESCRIPTOR::READ_CMD, &c);
-  if (r != SUCCESS) return r;
-  if (!given) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
-  return body(c);
+  const BYTE r = Begin(h, &TARGET_DESCRIPTOR::READ_CMD, &c, given);
+  return r != SUCCESS ? r : body(c);
 }
 
 // Reads n (at most 8) bytes at addr and hands them to use on success.

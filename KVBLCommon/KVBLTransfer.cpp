@@ -117,11 +117,16 @@ BYTE readPacket(HANDLE h, DWORD address, DWORD n, BYTE* out) {
 // flag, the caller's buffer, a range within the 32-bit address space.
 BYTE beginTransfer(HANDLE h, BOOL TARGET_DESCRIPTOR::*flag, const BYTE* pData, DWORD Address,
                    DWORD Length, Call* c) {
-  const BYTE r = Begin(h, flag, c);
+  const BYTE r = Begin(h, flag, c, pData != nullptr);
   if (r != SUCCESS) return r;
-  if (pData == nullptr) return INPUT_PARAMS_MEMORY_ALLOCATION_ERROR;
   if (!Fits32(Address, Length)) return INPUT_PARAMS_ERROR;
   return SUCCESS;
+}
+
+// A transfer made in ranges counts its packets as one per packet would.
+BYTE countedRanges(BYTE r, DWORD length, DWORD P) {
+  if (r == SUCCESS) Progress += packets(length, P);
+  return r;
 }
 
 constexpr int kPacketReads = 5;  // reads of one packet at most
@@ -236,11 +241,9 @@ KVBL_API BYTE KVBL_VERIFY(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length
   BYTE r = beginTransfer(hCOM, &TARGET_DESCRIPTOR::READ_CMD, pData, Address, Length, &c);
   if (r != SUCCESS) return r;
   const DWORD P = PacketSize(c.port);
-  if (c.f->readRange && Length > 0) {
-    if ((r = verifyRanges(c, Address, pData, Length, bTruncateLeadFFForDnLoad != 0)) == SUCCESS)
-      Progress += packets(Length, P);
-    return r;
-  }
+  if (c.f->readRange && Length > 0)
+    return countedRanges(
+        verifyRanges(c, Address, pData, Length, bTruncateLeadFFForDnLoad != 0), Length, P);
   BYTE buf[KVBL_MAX_PACKET];
   for (DWORD off = 0; off < Length;) {
     const DWORD n = Length - off < P ? Length - off : P;
@@ -267,11 +270,9 @@ KVBL_API BYTE KVBL_DNLOAD(HANDLE hCOM, DWORD Address, LPBYTE pData, DWORD Length
   BYTE r = beginTransfer(hCOM, &TARGET_DESCRIPTOR::WRITE_CMD, pData, Address, Length, &c);
   if (r != SUCCESS) return r;
   const DWORD P = PacketSize(c.port);
-  if (c.f->writeRange && c.f->readRange && Length > 0) {
-    if ((r = downloadRanges(c, Address, pData, Length, bTruncateLeadFFForDnLoad != 0)) == SUCCESS)
-      Progress += packets(Length, P);
-    return r;
-  }
+  if (c.f->writeRange && c.f->readRange && Length > 0)
+    return countedRanges(
+        downloadRanges(c, Address, pData, Length, bTruncateLeadFFForDnLoad != 0), Length, P);
   const DWORD full = Length / P, tail = Length % P;
   BYTE buf[KVBL_MAX_PACKET];
   for (DWORD i = 0; i < full; ++i) {
