@@ -166,16 +166,8 @@ unsigned int COperation::InitAction()
     int port = PortNum();
     m_BaseInfo.m_nPortNum = port;
     m_BaseInfo.m_emType = m_EmType;
-    m_InitInfo.m_nPortNum = port;
-    m_InitInfo.m_emType = m_EmType;
-    m_InitInfo.m_strName = m_strName;
-    m_InitInfo.m_bSubOperation = m_bSubOperation;
-    m_InitInfo.m_strFilePath.clear();
-    m_InitInfo.m_uiFileSize = 0;
-    m_ActionInfo.m_nPortNum = port;
-    m_ActionInfo.m_iPercent = 0;
-    m_ActionInfo.m_uiFileStatus = 0;
-    m_ActionInfo.m_emType = m_EmType;
+    m_InitInfo = CInitInfo{port, m_EmType, m_strName, m_bSubOperation, std::string(), 0};
+    m_ActionInfo = CActionInfo{port, 0, 0, m_EmType};
     m_AbendInfo.m_nPortNum = port;
     // Arm the step loop. A cancel that arrived after Start() but before this
     // point still holds; any other leftover (a sub-operation started again
