@@ -96,6 +96,15 @@ TEST_F(I2CFixture, BridgeStatusesMapToResultCodes) {
   serial.sent.clear();
   EXPECT_EQ(SUCCESS, kvi2c::I2C_Write_Data(h, 1, &one));
   EXPECT_EQ((W{{0xBF, 0x03, 0x00, 0x01, 0x55}, {0xBF, 0x03, 0x00, 0x01, 0x55}}), serial.sent);
+  // A single write's answer and a mass write's end answer count by their
+  // status byte alone: their first byte is not compared (a chunk's is).
+  serial.answer({0x00, 0xF1});
+  EXPECT_EQ(SUCCESS, kvi2c::I2C_Write_Data(h, 1, &one));
+  Bytes d = data(70);
+  for (int i = 0; i < 3; ++i) serial.answer(ok());
+  serial.answer({0x00, 0xF1});
+  EXPECT_EQ(SUCCESS, kvi2c::I2C_Write_Data(h, 70, d.data()));
+  EXPECT_TRUE(serial.answers.empty());
 }
 
 TEST_F(I2CFixture, AnswersThatAreNotTheExpectedFrameNeverSucceed) {
