@@ -11,7 +11,9 @@ namespace libfiles {
 
 unsigned int ChunkCollector::add(uint64_t address, const uint8_t* bytes, size_t count) {
   if (count == 0) return FILES_NOERROR;
-  if (address + count > (uint64_t(1) << 32)) {
+  // Asked as a difference: a 64-bit address near the top would wrap a sum.
+  constexpr uint64_t kSpace = uint64_t(1) << 32;
+  if (address > kSpace || uint64_t(count) > kSpace - address) {
     setError("data past the 4 GB address space");
     return FILES_BADFORMAT;
   }

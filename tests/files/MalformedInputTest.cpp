@@ -186,8 +186,22 @@ TEST(MalformedElf, EveryDefectIsRefusedWithoutAnImage) {
   segment[4] = 84;    // p_offset
   segment[15] = 0x08; // p_paddr 0x08000000
   segment[16] = 16;   // p_filesz: 16 bytes, of which the file holds 4
+  // A 64-bit one whose segment starts 16 bytes below 2^64: the end wraps.
+  std::string wide(64, '\0');
+  wide.replace(0, 7, "\x7F" "ELF\x02\x01\x01");
+  wide[32] = 64;  // e_phoff
+  wide[54] = 56;  // e_phentsize
+  wide[56] = 1;   // e_phnum
+  std::string high(56, '\0');
+  high[0] = 1;    // PT_LOAD
+  high[8] = 120;  // p_offset
+  for (int i = 24; i < 32; ++i) high[i] = '\xFF';
+  high[24] = '\xF0';  // p_paddr 0xFFFFFFFFFFFFFFF0
+  high[32] = 32;      // p_filesz
   const Bad cases[] = {
       {"no ELF magic", "hello, world", "not an ELF file"},
+      {"segment wraps past 2^64", wide + high + std::string(32, 'x'),
+       "segment 0: data past the 4 GB address space"},
       {"unknown class", std::string("\x7F" "ELF\x03\x01\x01", 7) + std::string(45, '\0'),
        "not an ELF file of 32 or 64 bits in a known byte order"},
       {"header cut short", header.substr(0, 40), "the ELF header is cut short"},
