@@ -12,6 +12,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,9 @@ std::vector<std::string> Arguments(const uint8_t* data, size_t size) {
     else
       args.back() += char(data[i]);
   }
+  // The program sees each argument up to its first NUL: so must the
+  // replacements below, or "--log\0x" would let a log name through.
+  for (std::string& a : args) a.resize(std::strlen(a.c_str()));
   for (size_t i = 0; i + 1 < args.size(); ++i) {
     if (args[i] == "--pn") {
       args[i + 1] = "kvfuzz-no-such-port";
