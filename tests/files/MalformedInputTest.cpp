@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <initializer_list>
+#include <string>
+#include <utility>
 
 #include "ImageHelpers.h"
 #include "TempMapDir.h"
@@ -173,31 +176,26 @@ TEST(MalformedSRecord, EveryDefectIsRefusedWithoutAnImage) {
   }
 }
 
+// n zero bytes with the given ones set: the fields of an ELF header.
+std::string Fields(size_t n, std::initializer_list<std::pair<size_t, uint8_t>> bytes) {
+  std::string out(n, '\0');
+  for (const auto& b : bytes) out[b.first] = char(b.second);
+  return out;
+}
+
 TEST(MalformedElf, EveryDefectIsRefusedWithoutAnImage) {
   TempMapDir dir;
-  // A 32-bit little-endian header with one program header at 52.
-  std::string header(52, '\0');
-  header.replace(0, 7, "\x7F" "ELF\x01\x01\x01");
-  header[28] = 52;  // e_phoff
-  header[42] = 32;  // e_phentsize
-  header[44] = 1;   // e_phnum
-  std::string segment(32, '\0');
-  segment[0] = 1;     // PT_LOAD
-  segment[4] = 84;    // p_offset
-  segment[15] = 0x08; // p_paddr 0x08000000
-  segment[16] = 16;   // p_filesz: 16 bytes, of which the file holds 4
-  // A 64-bit one whose segment starts 16 bytes below 2^64: the end wraps.
-  std::string wide(64, '\0');
-  wide.replace(0, 7, "\x7F" "ELF\x02\x01\x01");
-  wide[32] = 64;  // e_phoff
-  wide[54] = 56;  // e_phentsize
-  wide[56] = 1;   // e_phnum
-  std::string high(56, '\0');
-  high[0] = 1;    // PT_LOAD
-  high[8] = 120;  // p_offset
-  for (int i = 24; i < 32; ++i) high[i] = '\xFF';
-  high[24] = '\xF0';  // p_paddr 0xFFFFFFFFFFFFFFF0
-  high[32] = 32;      // p_filesz
+  const std::string magic32("\x7F" "ELF\x01\x01\x01", 7), magic64("\x7F" "ELF\x02\x01\x01", 7);
+  // A 32-bit little-endian header with one program header at 52 (e_phoff,
+  // e_phentsize, e_phnum), and a segment at 0x08000000 of 16 bytes of
+  // which the file holds 4 (p_type, p_offset, p_paddr, p_filesz).
+  const std::string header = magic32 + Fields(45, {{28 - 7, 52}, {42 - 7, 32}, {44 - 7, 1}});
+  const std::string segment = Fields(32, {{0, 1}, {4, 84}, {15, 0x08}, {16, 16}});
+  // A 64-bit one whose segment of 32 bytes starts 16 bytes below 2^64: its
+  // end wraps.
+  const std::string wide = magic64 + Fields(57, {{32 - 7, 64}, {54 - 7, 56}, {56 - 7, 1}});
+  const std::string high = Fields(56, {{0, 1}, {8, 120}, {24, 0xF0}, {25, 0xFF}, {26, 0xFF}, {27, 0xFF},
+                                       {28, 0xFF}, {29, 0xFF}, {30, 0xFF}, {31, 0xFF}, {32, 32}});
   const Bad cases[] = {
       {"no ELF magic", "hello, world", "not an ELF file"},
       {"segment wraps past 2^64", wide + high + std::string(32, 'x'),
